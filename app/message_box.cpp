@@ -1,0 +1,12 @@
+#include "app/message_box.h"
+
+#include <QMessageBox>
+#include <QString>
+
+void show_error(const QString& text) {
+    QMessageBox::critical(nullptr, QString::fromUtf8("Hata"), text);
+}
+
+void show_information(const QString& title, const QString& text) {
+    QMessageBox::information(nullptr, title, text);
+}
