@@ -1,0 +1,210 @@
+// The main window, the token dialog and the token file, driven through the
+// real widgets in a throw-away game folder.
+
+#include "app/main_window.h"
+#include "app/token_file.h"
+#include "tests/support/dialogs.h"
+#include "tests/support/game_folder.h"
+
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QString utf8(const char* text) { return QString::fromUtf8(text); }
+
+void expect_plain_box(const SeenDialog& box, const char* title, const char* text, int icon) {
+    EXPECT_EQ(box.class_name, "QMessageBox");
+    EXPECT_EQ(box.title, utf8(title));
+    EXPECT_EQ(box.text, utf8(text));
+    EXPECT_EQ(box.icon, icon);
+    ASSERT_EQ(box.buttons.size(), 1);
+    EXPECT_EQ(QString(box.buttons[0]).remove('&'), "OK");
+    EXPECT_FALSE(box.has_default_button);
+    EXPECT_FALSE(box.has_parent);
+}
+
+void expect_error_box(const SeenDialog& box, const char* text) {
+    expect_plain_box(box, "Hata", text, QMessageBox::Critical);
+}
+
+QPushButton* button_labelled(QWidget& window, const char* label) {
+    for (QPushButton* button : window.findChildren<QPushButton*>())
+        if (button->text() == utf8(label))
+            return button;
+    return nullptr;
+}
+
+class WindowTest : public ::testing::Test {
+protected:
+    GameFolder folder;
+};
+
+} // namespace
+
+TEST_F(WindowTest, TokenFileHoldsExactlyTheTypedBytesForItsOwnerOnly) {
+    ASSERT_TRUE(save_token("first-token-that-is-long"));
+    ASSERT_TRUE(save_token("kısa"));
+    EXPECT_EQ(folder.read_file(token_file_name), "k\xc4\xb1sa");
+    struct stat info {};
+    ASSERT_EQ(stat(token_file_name, &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(get_saved_token(), "k\xc4\xb1sa");
+}
+
+TEST_F(WindowTest, SavedTokenIsTheFirstLineOnly) {
+    folder.write_file(token_file_name, "abc\ndef\n");
+    EXPECT_EQ(get_saved_token(), "abc");
+    folder.write_file(token_file_name, "abc\r\ndef");
+    EXPECT_EQ(get_saved_token(), "abc");
+    folder.write_file(token_file_name, "a\rb");
+    EXPECT_EQ(get_saved_token(), "a\rb");
+    folder.write_file(token_file_name, " spaced token ");
+    EXPECT_EQ(get_saved_token(), " spaced token ");
+    folder.write_file(token_file_name, "");
+    EXPECT_EQ(get_saved_token(), "");
+    folder.write_file(token_file_name, "\nlater");
+    EXPECT_EQ(get_saved_token(), "");
+}
+
+TEST_F(WindowTest, UnreadableOrMissingTokenFileGivesNoToken) {
+    EXPECT_FALSE(entry_exists(token_file_name));
+    EXPECT_EQ(get_saved_token(), "");
+    fs::create_directory(token_file_name);
+    EXPECT_EQ(get_saved_token(), "");
+    fs::remove(token_file_name);
+    // A link to itself cannot be resolved: the existence test itself fails.
+    fs::create_symlink(token_file_name, token_file_name);
+    EXPECT_FALSE(entry_exists(token_file_name));
+}
+
+TEST_F(WindowTest, StartUpNeedsReplayFolderThenGameExecutable) {
+    EXPECT_TRUE(run_answering([] { EXPECT_TRUE(game_files_present()); }).empty());
+
+    fs::remove(folder.game() / "th10.exe");
+    auto seen = run_answering([] { EXPECT_FALSE(game_files_present()); });
+    ASSERT_EQ(seen.size(), 1u);
+    expect_error_box(seen[0], "Pim th10.exe'yı bulayımıyor!!!");
+
+    // With both missing only the replay folder is named.
+    fs::remove(folder.replays());
+    seen = run_answering([] { EXPECT_FALSE(game_files_present()); });
+    ASSERT_EQ(seen.size(), 1u);
+    expect_error_box(seen[0], "Pim replay klasörünü bulamıyor!!!");
+}
+
+TEST_F(WindowTest, AnyEntryNamedReplayPassesButAnUnresolvableOneDoesNot) {
+    fs::remove(folder.replays());
+    folder.write_file(folder.replays(), "not a folder");
+    EXPECT_TRUE(run_answering([] { EXPECT_TRUE(game_files_present()); }).empty());
+
+    fs::remove(folder.replays());
+    fs::create_symlink("replay", folder.replays());
+    const auto seen = run_answering([] { EXPECT_FALSE(game_files_present()); });
+    ASSERT_EQ(seen.size(), 1u);
+    expect_error_box(seen[0], "Pim replay klasörünü bulamıyor!!!");
+}
+
+TEST_F(WindowTest, WindowIsFixedWithTwoButtonsInOneColumn) {
+    std::string token;
+    QWidget window;
+    build_main_window(window, token);
+    EXPECT_EQ(window.windowTitle(), "Zarvik");
+    EXPECT_EQ(window.minimumSize(), QSize(400, 100));
+    EXPECT_EQ(window.maximumSize(), QSize(400, 100));
+    EXPECT_TRUE(window.findChildren<QMenuBar*>().isEmpty());
+    EXPECT_TRUE(window.findChildren<QStatusBar*>().isEmpty());
+
+    auto* layout = qobject_cast<QVBoxLayout*>(window.layout());
+    ASSERT_NE(layout, nullptr);
+    ASSERT_EQ(layout->count(), 2);
+    auto* top = qobject_cast<QPushButton*>(layout->itemAt(0)->widget());
+    auto* bottom = qobject_cast<QPushButton*>(layout->itemAt(1)->widget());
+    ASSERT_TRUE(top && bottom);
+    EXPECT_EQ(top->text(), "Token Girin");
+    EXPECT_EQ(bottom->text(), utf8("Replay Gönderin"));
+    EXPECT_EQ(layout->stretch(0), 0);
+    EXPECT_EQ(layout->stretch(1), 0);
+    EXPECT_EQ(top->parentWidget(), &window);
+    EXPECT_EQ(bottom->parentWidget(), &window);
+}
+
+TEST_F(WindowTest, TokenDialogAsksPlainlyAndCancelChangesNothing) {
+    std::string token = "kept";
+    QWidget window;
+    build_main_window(window, token);
+    const auto seen = run_answering([&] { button_labelled(window, "Token Girin")->click(); },
+                                    {cancel_input()});
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].class_name, "QInputDialog");
+    EXPECT_EQ(seen[0].title, "Zarvik");
+    EXPECT_EQ(seen[0].text, "Token Girin: ");
+    EXPECT_EQ(seen[0].echo_mode, QLineEdit::Normal);
+    EXPECT_EQ(seen[0].initial_text, "");
+    EXPECT_FALSE(seen[0].has_parent);
+    EXPECT_EQ(token, "kept");
+    EXPECT_FALSE(entry_exists(token_file_name));
+}
+
+TEST_F(WindowTest, EmptyTokenIsRefused) {
+    std::string token = "kept";
+    QWidget window;
+    build_main_window(window, token);
+    const auto seen = run_answering([&] { button_labelled(window, "Token Girin")->click(); },
+                                    {type_text("")});
+    ASSERT_EQ(seen.size(), 2u);
+    expect_error_box(seen[1], "Pim Token Talep Ediyor!");
+    EXPECT_EQ(token, "kept");
+    EXPECT_FALSE(entry_exists(token_file_name));
+}
+
+TEST_F(WindowTest, SavedTokenIsConfirmedKeptAndUsedAtOnce) {
+    std::string token;
+    QWidget window;
+    build_main_window(window, token);
+    const auto seen = run_answering([&] { button_labelled(window, "Token Girin")->click(); },
+                                    {type_text(utf8("şifre-42"))});
+    // The scan that follows finds an empty replay folder and shows nothing.
+    ASSERT_EQ(seen.size(), 2u);
+    expect_plain_box(seen[1], "Kaydedildi", "Pim Tokeninizi Başarıyla Kaydetti!",
+                     QMessageBox::Information);
+    EXPECT_EQ(token, "\xc5\x9f" "ifre-42");
+    EXPECT_EQ(folder.read_file(token_file_name), token);
+}
+
+TEST_F(WindowTest, FailedSaveIsReportedAndTheTokenStillHolds) {
+    fs::create_directory(token_file_name);
+    std::string token;
+    QWidget window;
+    build_main_window(window, token);
+    auto seen = run_answering([&] { button_labelled(window, "Token Girin")->click(); },
+                              {type_text("new-token")});
+    ASSERT_EQ(seen.size(), 2u);
+    expect_error_box(seen[1], "Pim Tokeninizi Kaydedemedi!");
+    EXPECT_EQ(token, "new-token");
+    EXPECT_TRUE(fs::is_directory(token_file_name));
+
+    // The send button now has a token and goes on to the (empty) scan.
+    seen = run_answering([&] { button_labelled(window, "Replay Gönderin")->click(); });
+    EXPECT_TRUE(seen.empty());
+}
+
+TEST_F(WindowTest, SendWithoutTokenSaysNoneIsSaved) {
+    std::string token;
+    QWidget window;
+    build_main_window(window, token);
+    const auto seen =
+        run_answering([&] { button_labelled(window, "Replay Gönderin")->click(); });
+    ASSERT_EQ(seen.size(), 1u);
+    expect_error_box(seen[0], "Pim Kayıtlı Token Bulamadı!");
+}

@@ -1,0 +1,33 @@
+#include "tests/support/game_folder.h"
+
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+GameFolder::GameFolder() {
+    if (!root_.isValid())
+        throw std::runtime_error("cannot make a temporary folder");
+    game_ = std::filesystem::path(root_.path().toStdString()) / "game";
+    std::filesystem::create_directories(game_ / "replay");
+    std::filesystem::create_directories(game_ / "zarvik");
+    write_file(game_ / "th10.exe", "MZ");
+    previous_directory_ = std::filesystem::current_path();
+    std::filesystem::current_path(game_ / "zarvik");
+}
+
+GameFolder::~GameFolder() {
+    std::error_code ignored;
+    std::filesystem::current_path(previous_directory_, ignored);
+}
+
+void GameFolder::write_file(const std::filesystem::path& path, const std::string& bytes) const {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!file)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string GameFolder::read_file(const std::filesystem::path& path) const {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
