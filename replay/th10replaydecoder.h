@@ -17,14 +17,16 @@ struct th10replay {
     std::string replay_hash;
 };
 
-// Real replays are far smaller than this (well under a few MiB). A file, or a
-// declared decompressed body, above it is taken as damaged or hostile before
-// anything is allocated for it.
+// Real replays are far smaller than this (well under a few MiB). A body length
+// L or a declared decompressed size D above it is taken as damaged or hostile
+// before anything is allocated for it.
 constexpr std::uint32_t th10_size_cap = 64u * 1024u * 1024u;
 
 // Unscrambles the body of the replay file `bytes` in place, decompresses it
 // and fills every field of `record` but `date` and `replay_hash`. Returns
 // false, leaving `record` unchanged, when the file is malformed: too short for
 // its header, a body or declared size that does not fit, or a summary that
-// would be read from bytes the decompression did not produce.
+// would be read from bytes the decompression did not produce. Prints
+// "Decompression done." (no line break) once the body has been decompressed,
+// even when a later check then finds the file malformed.
 bool th10decode(unsigned char* bytes, std::size_t size, th10replay& record);
