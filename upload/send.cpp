@@ -1,0 +1,110 @@
+#include "upload/upload.h"
+
+#include "app/message_box.h"
+
+#include <QString>
+#include <curl/curl.h>
+#include <exception>
+#include <initializer_list>
+#include <memory>
+#include <system_error>
+
+#ifndef ZARVIK_UPLOAD_ENDPOINT
+#error "ZARVIK_UPLOAD_ENDPOINT must name the score service's upload URL"
+#endif
+
+namespace {
+
+// Fixed at build time so that nothing at run time can send the token elsewhere.
+const char upload_endpoint[] = ZARVIK_UPLOAD_ENDPOINT;
+
+using easy_handle = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
+using header_list = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
+
+size_t discard_body(char*, size_t size, size_t count, void*) {
+    return size * count;
+}
+
+CURLcode first_failure(std::initializer_list<CURLcode> results) {
+    for (const CURLcode result : results)
+        if (result != CURLE_OK)
+            return result;
+    return CURLE_OK;
+}
+
+} // namespace
+
+void send_to_api(const std::string& token, const th10replay& record) {
+    const easy_handle curl(curl_easy_init(), &curl_easy_cleanup);
+    if (!curl)
+        return;
+
+    const std::string report = make_json(token, record);
+
+    // Without its one header the service would refuse the report, so a list
+    // that cannot be made is treated like a handle that cannot be made.
+    const header_list headers(curl_slist_append(nullptr, "Content-Type: application/json"),
+                              &curl_slist_free_all);
+    if (!headers)
+        return;
+
+    std::filesystem::path bundle;
+    std::string bundle_name;
+    try {
+        bundle = executable_directory() / "cacert.pem";
+        // libcurl takes a narrow name; a path that has none fails here, not later.
+        bundle_name = bundle.string();
+    } catch (const std::exception& failure) {
+        show_error(QString::fromUtf8(failure.what()));
+        return;
+    }
+
+    // A bundle whose presence cannot even be checked is as good as missing.
+    std::error_code check_failure;
+    if (!std::filesystem::exists(bundle, check_failure)) {
+        show_error(QString::fromUtf8("Kayıp CA"));
+        return;
+    }
+
+    // Braced lists are evaluated in order, so the options are set as listed.
+    // Every option is checked: one left unset (the protocol limits or the CA
+    // file above all) would weaken the transfer instead of stopping it.
+    const CURLcode setup = first_failure({
+        curl_easy_setopt(curl.get(), CURLOPT_URL, upload_endpoint),
+        // The token is in the body: neither the request nor a redirect may
+        // leave TLS, or a 307/308 to http:// would repeat it in clear text.
+        curl_easy_setopt(curl.get(), CURLOPT_PROTOCOLS_STR, "https"),
+        curl_easy_setopt(curl.get(), CURLOPT_REDIR_PROTOCOLS_STR, "https"),
+        curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get()),
+        curl_easy_setopt(curl.get(), CURLOPT_POST, 1L),
+        // The report escapes every byte below 0x20, so it holds no NUL and
+        // its length up to the terminator is its whole length.
+        curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, report.c_str()),
+        curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYPEER, 1L),
+        curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYHOST, 2L),
+        curl_easy_setopt(curl.get(), CURLOPT_CAINFO, bundle_name.c_str()),
+        curl_easy_setopt(curl.get(), CURLOPT_CONNECTTIMEOUT, 5L),
+        curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, 15L),
+        curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L),
+        curl_easy_setopt(curl.get(), CURLOPT_MAXREDIRS, 3L),
+        curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, discard_body),
+    });
+    if (setup != CURLE_OK) {
+        show_error(QString::fromUtf8(curl_easy_strerror(setup)));
+        return;
+    }
+
+    // A failed transfer must not look like a successful one: whatever the
+    // last response code says, the report did not arrive.
+    const CURLcode result = curl_easy_perform(curl.get());
+    if (result != CURLE_OK) {
+        show_error(QString::fromUtf8(curl_easy_strerror(result)));
+        return;
+    }
+
+    long status = 0;
+    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
+    // 409: the service already holds this replay, which is what was wanted.
+    if (status > 399 && status != 409)
+        show_error(QString::number(status));
+}
