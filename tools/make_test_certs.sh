@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Writes throw-away TLS material for the local score service into OUTDIR:
+#   ca.pem                 the test certificate authority (tests install it
+#                          as cacert.pem beside their programs)
+#   server.pem, .key       localhost, 127.0.0.1 and ::1, signed by the test CA
+#   wrong-host.pem, .key   wrong.invalid only, signed by the test CA
+#   stranger.pem, .key     localhost, 127.0.0.1 and ::1, signed by a CA that
+#                          nothing trusts
+# The authorities' keys are discarded, so nothing else can ever be signed.
+set -euo pipefail
+
+if [ $# -ne 1 ]; then
+  echo "usage: $0 OUTDIR" >&2
+  exit 2
+fi
+out=$1
+mkdir -p "$out"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+new_key() {
+  openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1" 2>/dev/null
+}
+
+# new_ca NAME COMMON_NAME: certificate in $work/NAME.pem
+new_ca() {
+  new_key "$work/$1.key"
+  openssl req -x509 -new -key "$work/$1.key" -subj "/CN=$2" -days 3650 -sha256 \
+    -addext "basicConstraints=critical,CA:TRUE" \
+    -addext "keyUsage=critical,keyCertSign,cRLSign" \
+    -out "$work/$1.pem" 2>/dev/null
+}
+
+# new_server NAME CA SUBJECT_ALT_NAMES: OUTDIR/NAME.pem and OUTDIR/NAME.key
+new_server() {
+  new_key "$work/$1.key"
+  openssl req -new -key "$work/$1.key" -subj "/CN=$1" -out "$work/$1.csr" 2>/dev/null
+  cat >"$work/$1.ext" <<EXT
+basicConstraints=critical,CA:FALSE
+keyUsage=critical,digitalSignature
+extendedKeyUsage=serverAuth
+subjectAltName=$3
+EXT
+  openssl x509 -req -in "$work/$1.csr" -CA "$work/$2.pem" -CAkey "$work/$2.key" \
+    -set_serial "0x$(openssl rand -hex 8)" -days 3650 -sha256 -extfile "$work/$1.ext" \
+    -out "$work/$1.pem" 2>/dev/null
+  mv "$work/$1.key" "$out/$1.key"
+  mv "$work/$1.pem" "$out/$1.pem"
+}
+
+new_ca test-ca "Zarvik test CA"
+new_ca stranger-ca "Zarvik untrusted CA"
+new_server server test-ca "DNS:localhost,IP:127.0.0.1,IP:::1"
+new_server wrong-host test-ca "DNS:wrong.invalid"
+new_server stranger stranger-ca "DNS:localhost,IP:127.0.0.1,IP:::1"
+# Last, as the build takes its presence to mean the set is complete.
+cp "$work/test-ca.pem" "$out/ca.pem"

@@ -1,0 +1,73 @@
+#pragma once
+// A small local stand-in for the score service: HTTPS on loopback, the upload
+// path "/upload/th10", the same answers the real service gives (200 for a new
+// replay, 409 for a known one, 400 for a malformed report), and knobs that
+// tests use to make it misbehave. Used by the tests and by the demo.
+
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace score_service {
+
+// One request as it arrived, and what the service answered.
+struct received_request {
+    std::string method;
+    std::string path; // without any query
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    int status = 0;
+
+    // The first value of the header `name` (case-insensitive), if present.
+    std::optional<std::string> header(const std::string& name) const;
+};
+
+// Checks one score report: a single JSON object without blanks, the keys
+// token, replay_hash, character, ctype, rank, clear, score, player, date in
+// that order and no others, the four byte fields as decimals 0 to 255, score
+// as six decimals 0 to 4294967295 (no signs, fractions or leading zeros), the
+// strings well-formed with only JSON's escapes, and replay_hash 64 lowercase
+// hex digits. Returns the replay_hash, or nothing for a malformed report.
+std::optional<std::string> check_report(const std::string& body);
+
+class server {
+  public:
+    server();
+    ~server(); // stops the service
+    server(const server&) = delete;
+    server& operator=(const server&) = delete;
+
+    // Listens for HTTPS on host:port (port 0 picks a free one) with the given
+    // PEM certificate and key. False when they cannot be loaded or the port
+    // cannot be bound. The service runs on its own threads until stop().
+    bool start(int port, const std::string& cert_file, const std::string& key_file,
+               const std::string& host = "127.0.0.1");
+    void stop();
+    int port() const;
+
+    // Everything received since start() or forget(), in arrival order; also
+    // requests that were redirected, refused or sent to another path.
+    std::vector<received_request> requests() const;
+    // The bodies of the reports answered with 200.
+    std::vector<std::string> accepted_reports() const;
+
+    // Answers every upload with `status` without looking at it (0: normal).
+    void force_status(int status);
+    // Answers the next `count` uploads with a redirect of the given status to
+    // `location`; an empty location points back at "/upload/th10" itself, so
+    // a count of N makes a chain of N redirects before the upload is taken.
+    void redirect_next(int count, const std::string& location = {}, int status = 307);
+    // Writes every accepted report to `out` on a line of its own (nullptr: off).
+    void echo_reports(std::ostream* out);
+    // Drops the recorded requests, accepted reports, known replays and knobs.
+    void forget();
+
+  private:
+    struct state;
+    std::unique_ptr<state> state_;
+};
+
+} // namespace score_service

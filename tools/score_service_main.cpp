@@ -1,0 +1,67 @@
+// zarvik-score-service --port P --cert FILE --key FILE
+// Runs the local score service on https://127.0.0.1:P/upload/th10 and prints
+// each accepted report on its own line until SIGINT or SIGTERM.
+
+#include "tools/score_service.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <pthread.h>
+#include <string>
+
+namespace {
+
+int usage() {
+    std::cerr << "usage: zarvik-score-service --port P --cert FILE --key FILE\n";
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int port = -1;
+    std::string cert, key;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        const std::string value = argv[i + 1];
+        if (option == "--port") {
+            char* end = nullptr;
+            const long number = std::strtol(value.c_str(), &end, 10);
+            if (*end != '\0' || number < 1 || number > 65535)
+                return usage();
+            port = static_cast<int>(number);
+        } else if (option == "--cert") {
+            cert = value;
+        } else if (option == "--key") {
+            key = value;
+        } else {
+            return usage();
+        }
+    }
+    if (argc % 2 == 0 || port < 0 || cert.empty() || key.empty())
+        return usage();
+
+    // Blocked before the service starts its threads, so that they inherit the
+    // mask and the signals wait for sigwait below.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+    score_service::server service;
+    service.echo_reports(&std::cout);
+    if (!service.start(port, cert, key)) {
+        std::cerr << "zarvik-score-service: cannot serve on 127.0.0.1:" << port
+                  << " with " << cert << " and " << key << '\n';
+        return 1;
+    }
+    std::cerr << "zarvik-score-service: listening on https://127.0.0.1:" << port
+              << "/upload/th10\n";
+
+    int signal_number = 0;
+    sigwait(&stop_signals, &signal_number);
+    service.stop();
+    return 0;
+}
