@@ -1,0 +1,323 @@
+// The summary of whole replay files, built by the test writer, and the date
+// lookup on real files on disk.
+
+#include "replay/common.h"
+#include "replay/th10replaydecoder.h"
+#include "tests/support/replay_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+using replay_writer::ReplaySpec;
+using replay_writer::Stage;
+
+void store_u32(Bytes& bytes, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        bytes[at + i] = static_cast<unsigned char>(value >> (8 * i));
+    }
+}
+
+// A record whose every field differs from anything a test replay holds, to
+// see which fields a call touched.
+th10replay marked_record() {
+    th10replay record;
+    record.character = record.ctype = record.rank = record.clear = 0xEE;
+    for (auto& s : record.score) {
+        s = 0xDEADBEEF;
+    }
+    record.player = "before";
+    record.date = "keep date";
+    record.replay_hash = "keep hash";
+    return record;
+}
+
+bool same(const th10replay& a, const th10replay& b) {
+    return a.character == b.character && a.ctype == b.ctype && a.rank == b.rank &&
+           a.clear == b.clear && std::equal(a.score, a.score + 6, b.score) &&
+           a.player == b.player && a.date == b.date && a.replay_hash == b.replay_hash;
+}
+
+struct Outcome {
+    bool ok;
+    th10replay record;
+    std::string printed;
+};
+
+Outcome run_decode(Bytes file) {
+    Outcome outcome{false, marked_record(), {}};
+    testing::internal::CaptureStdout();
+    outcome.ok = th10decode(file.data(), file.size(), outcome.record);
+    outcome.printed = testing::internal::GetCapturedStdout();
+    return outcome;
+}
+
+// Expects a malformed verdict with the record left exactly as it was.
+void expect_malformed(const Bytes& file, bool decompressed) {
+    const Outcome outcome = run_decode(file);
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_TRUE(same(outcome.record, marked_record()));
+    EXPECT_EQ(outcome.printed, decompressed ? "Decompression done." : "");
+}
+
+ReplaySpec spec_with_stages(std::uint8_t count, std::size_t records) {
+    ReplaySpec spec;
+    spec.stage_count = count;
+    spec.stages.clear();
+    for (std::size_t i = 0; i < records; ++i) {
+        spec.stages.push_back(Stage{static_cast<std::uint32_t>(1000 * i + 7),
+                                    static_cast<std::uint32_t>(16 + 37 * i)});
+    }
+    spec.final_score = 123456;
+    return spec;
+}
+
+TEST(Summary, StageScoresFollowTheWalk) {
+    struct Case {
+        std::uint8_t count;
+        std::size_t records;
+        std::uint32_t score[6];
+    };
+    // Record i's stored score goes to entry i - 1, the final score to entry
+    // S - 1, everything times 10; S above 6 counts as 6.
+    const Case cases[] = {
+        {0, 0, {0, 0, 0, 0, 0, 0}},
+        {0, 2, {0, 0, 0, 0, 0, 0}},
+        {1, 1, {1234560, 0, 0, 0, 0, 0}},
+        {3, 3, {10070, 20070, 1234560, 0, 0, 0}},
+        {6, 6, {10070, 20070, 30070, 40070, 50070, 1234560}},
+        {7, 7, {10070, 20070, 30070, 40070, 50070, 1234560}},
+        {200, 7, {10070, 20070, 30070, 40070, 50070, 1234560}},
+    };
+    for (const Case& c : cases) {
+        const ReplaySpec spec = spec_with_stages(c.count, c.records);
+        const Outcome outcome = run_decode(replay_writer::build_replay(spec));
+        ASSERT_TRUE(outcome.ok) << int{c.count};
+        EXPECT_EQ(std::vector<std::uint32_t>(outcome.record.score, outcome.record.score + 6),
+                  std::vector<std::uint32_t>(c.score, c.score + 6))
+            << int{c.count};
+        th10replay expected = replay_writer::expected_summary(spec);
+        expected.date = "keep date";
+        expected.replay_hash = "keep hash";
+        EXPECT_TRUE(same(outcome.record, expected)) << int{c.count};
+        EXPECT_EQ(outcome.printed, "Decompression done.");
+    }
+}
+
+TEST(Summary, FieldsNamesAndWrappingScores) {
+    ReplaySpec spec = spec_with_stages(2, 2);
+    spec.character = 2;
+    spec.ctype = 1;
+    spec.rank = 3;
+    spec.clear = 8;
+    spec.stages[1].stored_score = 0x20000000; // tenfold is 0x1'4000'0000
+    spec.final_score = 0xFFFFFFFF;
+    struct Name {
+        std::string stored;
+        std::string player;
+    };
+    const Name names[] = {{"ABCDEFGH", "ABCDEFGH"},
+                          {"ABCDEFGHIJ", "ABCDEFGH"},
+                          {"zq", "zq"},
+                          {std::string("ab\0cdefg", 8), "ab"},
+                          {std::string("\0bc", 3), ""},
+                          {"\xC3\xA7\xC4\x9F", "\xC3\xA7\xC4\x9F"}};
+    for (const Name& name : names) {
+        spec.player = name.stored;
+        const Outcome outcome = run_decode(replay_writer::build_replay(spec));
+        ASSERT_TRUE(outcome.ok);
+        EXPECT_EQ(outcome.record.player, name.player);
+        EXPECT_EQ(outcome.record.character, 2);
+        EXPECT_EQ(outcome.record.ctype, 1);
+        EXPECT_EQ(outcome.record.rank, 3);
+        EXPECT_EQ(outcome.record.clear, 8);
+        EXPECT_EQ(outcome.record.score[0], 0x40000000u);
+        EXPECT_EQ(outcome.record.score[1], 0xFFFFFFF6u);
+        EXPECT_EQ(outcome.record.date, "keep date");
+        EXPECT_EQ(outcome.record.replay_hash, "keep hash");
+    }
+}
+
+TEST(Summary, SampleReplaysMatchTheirSpecs) {
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("zarvik-replay-tests-" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(dir);
+    for (std::uint32_t seed = 1; seed <= 24; ++seed) {
+        const ReplaySpec spec = replay_writer::sample_spec(seed, 0x800 + seed * 0x301);
+        Bytes file = replay_writer::build_replay(spec);
+        const auto path = dir / ("sample" + std::to_string(seed) + ".rpy");
+        ASSERT_TRUE(replay_writer::write_file(path.string(), file));
+        th10replay record;
+        testing::internal::CaptureStdout();
+        ASSERT_TRUE(th10decode(file.data(), file.size(), record));
+        testing::internal::GetCapturedStdout();
+        record.date = getReplayDate(path);
+        EXPECT_TRUE(same(record, replay_writer::expected_summary(spec))) << seed;
+        EXPECT_EQ(record.date.size(), 14u);
+    }
+    std::filesystem::remove_all(dir);
+}
+
+TEST(Malformed, HeaderAndSizeLimits) {
+    const Bytes good = replay_writer::build_replay(spec_with_stages(3, 3));
+    expect_malformed({}, false);
+    expect_malformed(Bytes(good.begin(), good.begin() + 0x23), false);
+
+    // The body must lie inside the file: L = size - 0x24 is the limit.
+    const std::size_t trailer = replay_writer::build_trailer(spec_with_stages(3, 3)).size();
+    Bytes bad = good;
+    store_u32(bad, 0x1C, static_cast<std::uint32_t>(good.size() - 0x24 + 1));
+    expect_malformed(bad, false);
+    bad = Bytes(good.begin(), good.end() - static_cast<std::ptrdiff_t>(trailer));
+    EXPECT_TRUE(run_decode(bad).ok);
+    bad.pop_back();
+    expect_malformed(bad, false);
+    bad = good;
+    store_u32(bad, 0x1C, 0xFFFFFFFF);
+    expect_malformed(bad, false);
+
+    // D over the cap is refused before anything is allocated; the cap itself
+    // is allowed (the body just fills the front of it).
+    bad = good;
+    store_u32(bad, 0x20, th10_size_cap + 1);
+    expect_malformed(bad, false);
+    store_u32(bad, 0x20, 0xFFFFFFFF);
+    expect_malformed(bad, false);
+    store_u32(bad, 0x20, th10_size_cap);
+    EXPECT_TRUE(run_decode(bad).ok);
+
+    // D too small for the fixed fields.
+    store_u32(bad, 0x20, 0x5F);
+    expect_malformed(bad, false);
+}
+
+TEST(Malformed, ReadsOutsideWhatTheBodyHolds) {
+    // A body that decompresses to fewer bytes than the fixed fields need,
+    // although D claims enough.
+    const ReplaySpec spec = spec_with_stages(1, 1);
+    Bytes body = replay_writer::build_body(spec);
+    Bytes file = replay_writer::pack_replay(Bytes(body.begin(), body.begin() + 0x5F), "");
+    store_u32(file, 0x20, 0x400);
+    expect_malformed(file, true);
+    // Exactly the fixed fields, no stage record needed: sound.
+    body.resize(0x60);
+    body[0x4C] = 1;
+    file = replay_writer::pack_replay(body, "");
+    EXPECT_TRUE(run_decode(file).ok);
+    store_u32(file, 0x20, 0x1000);
+    EXPECT_TRUE(run_decode(file).ok);
+
+    // A stage count promising records that are not there.
+    expect_malformed(replay_writer::build_replay(spec_with_stages(3, 1)), true);
+    expect_malformed(replay_writer::build_replay(spec_with_stages(2, 0)), true);
+
+    // The same with D large enough: the missing bytes were never written.
+    ReplaySpec two = spec_with_stages(2, 1);
+    file = replay_writer::pack_replay(replay_writer::build_body(two), "");
+    store_u32(file, 0x20, 0x10000);
+    expect_malformed(file, true);
+
+    // A stage length stepping off the body, and one that would wrap around to
+    // a small offset in 32-bit arithmetic.
+    ReplaySpec walk = spec_with_stages(2, 2);
+    for (std::uint32_t length : {0x7FFFFFFFu, 0xFFFFFFFFu, 0xFFFFFE3Cu - 0x64u + 0x20u}) {
+        body = replay_writer::build_body(walk);
+        store_u32(body, 0x64 + 0x08, length);
+        expect_malformed(replay_writer::pack_replay(body, ""), true);
+    }
+    // The last record's score is the last thing read: four bytes short fails.
+    body = replay_writer::build_body(walk);
+    const std::size_t second = 0x64 + 0x1C4 + walk.stages[0].extra_length;
+    body.resize(second + 0x10);
+    EXPECT_TRUE(run_decode(replay_writer::pack_replay(body, "")).ok);
+    body.resize(second + 0x0F);
+    expect_malformed(replay_writer::pack_replay(body, ""), true);
+}
+
+TEST(Malformed, RandomBytesNeverFillTheRecord) {
+    std::mt19937 rng(21);
+    for (int round = 0; round < 400; ++round) {
+        Bytes file(rng() % 700);
+        for (auto& b : file) {
+            b = static_cast<unsigned char>(rng());
+        }
+        // Half the time a header that fits, so the body gets decompressed.
+        if (file.size() >= 0x24 && round % 2 == 0) {
+            store_u32(file, 0x1C, static_cast<std::uint32_t>(rng() % (file.size() - 0x23)));
+            store_u32(file, 0x20, 0x60 + rng() % 0x400);
+        }
+        const Outcome outcome = run_decode(file);
+        if (!outcome.ok) {
+            EXPECT_TRUE(same(outcome.record, marked_record()));
+        } else {
+            EXPECT_LE(outcome.record.player.size(), 8u);
+        }
+    }
+}
+
+class ReplayDate : public testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("zarvik-date-tests-" + std::to_string(std::random_device{}()));
+        std::filesystem::create_directories(dir_);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::filesystem::path file(const std::string& bytes) {
+        const auto path = dir_ / ("f" + std::to_string(count_++) + ".rpy");
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+
+    std::filesystem::path dir_;
+    int count_ = 0;
+};
+
+TEST_F(ReplayDate, TakesTheFourteenBytesAfterTheMarker) {
+    const std::string body(500, 'x');
+    EXPECT_EQ(getReplayDate(file(body + "Date 08/09/14 18:32\r\nmore text\r\n")),
+              "08/09/14 18:32");
+    // The first marker wins; line breaks and NUL bytes are taken as they are.
+    EXPECT_EQ(getReplayDate(file(body + "Date 1\r\n" + std::string(4, '\0') + "Date 2" +
+                                 std::string(20, 'y'))),
+              std::string("1\r\n\0\0\0\0Date 2y", 14));
+    // NUL bytes before the marker do not stop the search.
+    EXPECT_EQ(getReplayDate(file(std::string(300, '\0') + "Date 99/12/31 23:59")),
+              "99/12/31 23:59");
+    // Cut short by the end of the file.
+    EXPECT_EQ(getReplayDate(file(body + "Date 12/3")), "12/3");
+    EXPECT_EQ(getReplayDate(file(body + "Date ")), "");
+}
+
+TEST_F(ReplayDate, OnlyTheLastTwoHundredBytesCount) {
+    // Exactly 200 bytes: the marker at offset 0 is inside.
+    EXPECT_EQ(getReplayDate(file("Date 01/02/03 04:05" + std::string(181, ' '))),
+              "01/02/03 04:05");
+    // One byte further from the end, it is cut and not found.
+    EXPECT_EQ(getReplayDate(file("Date 01/02/03 04:05" + std::string(182, ' '))), "");
+    // A file under 200 bytes is not searched at all.
+    EXPECT_EQ(getReplayDate(file("Date 01/02/03 04:05" + std::string(180, ' '))), "");
+    EXPECT_EQ(getReplayDate(file("")), "");
+}
+
+TEST_F(ReplayDate, MissingMarkerOrFile) {
+    EXPECT_EQ(getReplayDate(file(std::string(400, 'D'))), "");
+    EXPECT_EQ(getReplayDate(file(std::string(400, '\0'))), "");
+    EXPECT_EQ(getReplayDate(dir_ / "absent.rpy"), "");
+    EXPECT_EQ(getReplayDate(dir_), "");
+
+    ReplaySpec spec;
+    spec.with_date = false;
+    const Bytes built = replay_writer::build_replay(spec);
+    EXPECT_EQ(getReplayDate(file(std::string(built.begin(), built.end()))), "");
+}
+
+} // namespace
