@@ -1,0 +1,144 @@
+// The local score service: what it takes as a report, and how it answers
+// over HTTPS. Other suites rely on both.
+
+#include "tools/score_service.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <sstream>
+
+namespace {
+
+const std::filesystem::path cert_dir = ZARVIK_TEST_CERT_DIR;
+const std::string hash_a(64, 'a');
+
+std::string report(const std::string& hash = hash_a) {
+    return "{\"token\":\"tok\",\"replay_hash\":\"" + hash +
+           "\",\"character\":2,\"ctype\":0,\"rank\":3,\"clear\":8,"
+           "\"score\":[1,2,3,4,5,6],\"player\":\"p\",\"date\":\"d\"}";
+}
+
+// `report()` with the first `from` replaced by `to`.
+std::string altered(const std::string& from, const std::string& to) {
+    std::string text = report();
+    const std::size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return text.replace(at, from.size(), to);
+}
+
+TEST(check_report_test, AcceptsWellFormedReports) {
+    EXPECT_EQ(score_service::check_report(report()), hash_a);
+    const std::string hex = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+    EXPECT_EQ(score_service::check_report(report(hex)), hex);
+    EXPECT_TRUE(score_service::check_report(altered("[1,", "[4294967295,")));
+    EXPECT_TRUE(score_service::check_report(altered(":2,", ":255,")));
+    EXPECT_TRUE(score_service::check_report(altered("\"p\"", "\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\u001F\"")));
+    EXPECT_TRUE(score_service::check_report(altered("\"d\"", "\"\xc3\xa9 \x7f\"")));
+}
+
+class malformed_test : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+
+TEST_P(malformed_test, IsRejected) {
+    EXPECT_FALSE(score_service::check_report(altered(GetParam().first, GetParam().second)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    reports, malformed_test,
+    ::testing::Values(std::make_pair("{", " {"), std::make_pair(":2", ": 2"),
+                      std::make_pair("}", "} "), std::make_pair("}", "},"),
+                      std::make_pair("\"ctype\":0,\"rank\":3", "\"rank\":3,\"ctype\":0"),
+                      std::make_pair(",\"date\":\"d\"", ""),
+                      std::make_pair("\"d\"", "\"d\",\"extra\":1"),
+                      std::make_pair(":2,", ":256,"), std::make_pair(":2,", ":02,"),
+                      std::make_pair(":2,", ":-2,"), std::make_pair(":2,", ":2.0,"),
+                      std::make_pair(":2,", ":2e0,"), std::make_pair(":2,", ":\"2\","),
+                      std::make_pair("[1,", "[4294967296,"), std::make_pair("6]", "6,7]"),
+                      std::make_pair(",6]", "]"), std::make_pair("\"aaaa", "\"Aaaa"),
+                      std::make_pair("\"aaaa", "\"aaa"), std::make_pair("\"aaaa", "\"gaaa"),
+                      std::make_pair("\"p\"", "\"a\nb\""), std::make_pair("\"p\"", "\"\\x\""),
+                      std::make_pair("\"p\"", "\"\\u00g0\""), std::make_pair("\"p\"", "\"p"),
+                      std::make_pair("\"tok\"", "tok"), std::make_pair("\"token\"", "\"Token\"")));
+
+class service_test : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(service.start(0, (cert_dir / "server.pem").string(),
+                                  (cert_dir / "server.key").string()));
+        client = std::make_unique<httplib::SSLClient>("127.0.0.1", service.port());
+        client->set_ca_cert_path((cert_dir / "ca.pem").string().c_str());
+        client->enable_server_certificate_verification(true);
+    }
+
+    int post(const std::string& body, const char* type = "application/json",
+             const char* path = "/upload/th10") {
+        const auto result = client->Post(path, body, type);
+        return result ? result->status : -1;
+    }
+
+    score_service::server service;
+    std::unique_ptr<httplib::SSLClient> client;
+};
+
+TEST_F(service_test, AcceptsNewReplaysAndRefusesKnownOnes) {
+    std::ostringstream echoed;
+    service.echo_reports(&echoed);
+    EXPECT_EQ(post(report()), 200);
+    EXPECT_EQ(post(report()), 409);
+    EXPECT_EQ(post(report(std::string(64, 'b'))), 200);
+    EXPECT_EQ(service.accepted_reports(),
+              (std::vector<std::string>{report(), report(std::string(64, 'b'))}));
+    EXPECT_EQ(echoed.str(), report() + "\n" + report(std::string(64, 'b')) + "\n");
+}
+
+TEST_F(service_test, RefusesWhatIsNotAReport) {
+    EXPECT_EQ(post("{}"), 400);
+    EXPECT_EQ(post(report(std::string(64, 'A'))), 400);
+    EXPECT_EQ(post(report(), "text/plain"), 415);
+    EXPECT_EQ(post(report(), "application/json", "/upload/th11"), 404);
+    const auto got = client->Get("/upload/th10");
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->status, 405);
+    EXPECT_TRUE(service.accepted_reports().empty());
+}
+
+TEST_F(service_test, RecordsEveryRequest) {
+    EXPECT_EQ(post(report()), 200);
+    EXPECT_EQ(post("x", "application/json", "/elsewhere"), 404);
+    const auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].method, "POST");
+    EXPECT_EQ(requests[0].path, "/upload/th10");
+    EXPECT_EQ(requests[0].header("content-type"), "application/json");
+    EXPECT_EQ(requests[0].body, report());
+    EXPECT_EQ(requests[0].status, 200);
+    EXPECT_EQ(requests[1].path, "/elsewhere");
+    EXPECT_EQ(requests[1].status, 404);
+    EXPECT_FALSE(requests[1].header("X-Absent"));
+
+    service.forget();
+    EXPECT_TRUE(service.requests().empty());
+    EXPECT_EQ(post(report()), 200);
+}
+
+TEST_F(service_test, ForcedStatusAndRedirectsTakePrecedence) {
+    service.redirect_next(2, "https://localhost:1/upload/th10", 308);
+    service.force_status(503);
+    for (int i = 0; i < 2; ++i) {
+        const auto got = client->Post("/upload/th10", report(), "application/json");
+        ASSERT_TRUE(got);
+        EXPECT_EQ(got->status, 308);
+        EXPECT_EQ(got->get_header_value("Location"), "https://localhost:1/upload/th10");
+    }
+    EXPECT_EQ(post(report()), 503);
+    service.force_status(0);
+    EXPECT_EQ(post(report()), 200);
+}
+
+TEST(service_start_test, FailsOnUnusableCertificate) {
+    score_service::server service;
+    EXPECT_FALSE(service.start(0, (cert_dir / "missing.pem").string(),
+                               (cert_dir / "server.key").string()));
+}
+
+} // namespace

@@ -1,0 +1,238 @@
+// send_to_api against the local score service over loopback, with real TLS
+// and the test CA installed as cacert.pem beside this program.
+
+#include "tests/support/dialogs.h"
+#include "tests/upload/loopback_listener.h"
+#include "tools/score_service.h"
+#include "upload/upload.h"
+
+#include <QMessageBox>
+#include <curl/curl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path cert_dir = ZARVIK_TEST_CERT_DIR;
+const fs::path program_dir = ZARVIK_UPLOAD_TEST_BIN_DIR;
+const fs::path bundle = program_dir / "cacert.pem";
+constexpr int local_port = ZARVIK_LOCAL_PORT;
+const std::string token = "t0ken-\"secret\"";
+
+th10replay sample(char hash_digit) {
+    th10replay record;
+    record.character = 1;
+    record.ctype = 2;
+    record.rank = 3;
+    record.clear = 4;
+    for (std::uint32_t stage = 0; stage < 6; ++stage)
+        record.score[stage] = 1000 * (stage + 1);
+    record.player = "Reimu";
+    record.date = "08/09/14 18:32";
+    record.replay_hash = std::string(64, hash_digit);
+    return record;
+}
+
+QString curl_text(CURLcode code) {
+    return QString::fromUtf8(curl_easy_strerror(code));
+}
+
+std::vector<SeenDialog> send(const th10replay& record, int times = 1) {
+    return run_answering([&] {
+        for (int i = 0; i < times; ++i)
+            send_to_api(token, record);
+    });
+}
+
+// Every box must be the tool's error box, with these texts in this order.
+void expect_error_boxes(const std::vector<SeenDialog>& seen, const QStringList& texts) {
+    ASSERT_EQ(seen.size(), static_cast<std::size_t>(texts.size()));
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].class_name, "QMessageBox");
+        EXPECT_EQ(seen[i].title, "Hata");
+        EXPECT_EQ(seen[i].icon, QMessageBox::Critical);
+        EXPECT_EQ(seen[i].text, texts[static_cast<int>(i)]);
+        EXPECT_EQ(seen[i].buttons.size(), 1);
+        EXPECT_FALSE(seen[i].has_default_button);
+        EXPECT_FALSE(seen[i].has_parent);
+    }
+}
+
+class send_to_api_test : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::error_code ignored;
+        fs::remove(bundle, ignored);
+        fs::copy_file(cert_dir / "ca.pem", bundle);
+    }
+
+    void serve(const char* name = "server") {
+        const fs::path cert = cert_dir / (std::string(name) + ".pem");
+        const fs::path key = cert_dir / (std::string(name) + ".key");
+        ASSERT_TRUE(service.start(local_port, cert.string(), key.string()));
+    }
+
+    score_service::server service;
+};
+
+TEST_F(send_to_api_test, DeliversTheExactReportWithItsHeader) {
+    serve();
+    th10replay record = sample('a');
+    record.player = "a\"b\\c\n";
+    const auto seen = send(record);
+
+    const std::string expected =
+        "{\"token\":\"t0ken-\\\"secret\\\"\",\"replay_hash\":\"" + std::string(64, 'a') +
+        "\",\"character\":1,\"ctype\":2,\"rank\":3,\"clear\":4,"
+        "\"score\":[1000,2000,3000,4000,5000,6000],\"player\":\"a\\\"b\\\\c\\u000a\","
+        "\"date\":\"08/09/14 18:32\"}";
+    expect_error_boxes(seen, {});
+    const auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method, "POST");
+    EXPECT_EQ(requests[0].path, "/upload/th10");
+    EXPECT_EQ(requests[0].header("Content-Type"), "application/json");
+    EXPECT_EQ(requests[0].body, expected);
+    EXPECT_EQ(requests[0].status, 200);
+    EXPECT_EQ(service.accepted_reports(), std::vector<std::string>{expected});
+}
+
+TEST_F(send_to_api_test, KnownReplayShowsNothing) {
+    serve();
+    const auto seen = send(sample('b'), 2);
+    expect_error_boxes(seen, {});
+    const auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].status, 200);
+    EXPECT_EQ(requests[1].status, 409);
+    EXPECT_EQ(service.accepted_reports().size(), 1u);
+}
+
+class error_status_test : public send_to_api_test, public ::testing::WithParamInterface<int> {};
+
+TEST_P(error_status_test, ShowsTheNumberOnce) {
+    serve();
+    service.force_status(GetParam());
+    const auto seen = send(sample('c'));
+    expect_error_boxes(seen, {QString::number(GetParam())});
+    ASSERT_EQ(service.requests().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(statuses, error_status_test, ::testing::Values(400, 401, 404, 500));
+
+TEST_F(send_to_api_test, ReportRefusedByTheServiceShowsItsStatus) {
+    serve();
+    th10replay record = sample('d');
+    record.replay_hash.clear();
+    const auto seen = send(record);
+    expect_error_boxes(seen, {"400"});
+    EXPECT_TRUE(service.accepted_reports().empty());
+}
+
+TEST_F(send_to_api_test, RedirectChainWithinTheLimitDelivers) {
+    serve();
+    service.redirect_next(3);
+    const auto seen = send(sample('e'));
+    expect_error_boxes(seen, {});
+    const auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 4u);
+    for (const auto& request : requests) {
+        EXPECT_EQ(request.method, "POST");
+        EXPECT_EQ(request.body, make_json(token, sample('e')));
+    }
+    EXPECT_EQ(requests.back().status, 200);
+    EXPECT_EQ(service.accepted_reports().size(), 1u);
+}
+
+TEST_F(send_to_api_test, TooManyRedirectsShowOneBox) {
+    serve();
+    service.redirect_next(4);
+    const auto seen = send(sample('f'));
+    expect_error_boxes(seen, {curl_text(CURLE_TOO_MANY_REDIRECTS)});
+    EXPECT_EQ(service.requests().size(), 4u);
+    EXPECT_TRUE(service.accepted_reports().empty());
+}
+
+class clear_text_redirect_test : public send_to_api_test,
+                                 public ::testing::WithParamInterface<int> {};
+
+TEST_P(clear_text_redirect_test, IsRefusedAndNothingIsSentInClear) {
+    serve();
+    loopback_listener plain;
+    service.redirect_next(
+        1, "http://127.0.0.1:" + std::to_string(plain.port()) + "/upload/th10", GetParam());
+    const auto seen = send(sample('1'));
+    expect_error_boxes(seen, {curl_text(CURLE_UNSUPPORTED_PROTOCOL)});
+    EXPECT_TRUE(plain.finish().empty());
+    EXPECT_EQ(service.requests().size(), 1u);
+    EXPECT_TRUE(service.accepted_reports().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(statuses, clear_text_redirect_test, ::testing::Values(302, 307, 308));
+
+TEST_F(send_to_api_test, CertificateFromAnUnknownAuthorityIsRejected) {
+    serve("stranger");
+    const auto seen = send(sample('2'));
+    expect_error_boxes(seen, {curl_text(CURLE_PEER_FAILED_VERIFICATION)});
+    EXPECT_TRUE(service.requests().empty());
+}
+
+TEST_F(send_to_api_test, CertificateForAnotherHostIsRejected) {
+    serve("wrong-host");
+    const auto seen = send(sample('3'));
+    expect_error_boxes(seen, {curl_text(CURLE_PEER_FAILED_VERIFICATION)});
+    EXPECT_TRUE(service.requests().empty());
+}
+
+TEST_F(send_to_api_test, NothingListeningShowsOneBoxPerReplay) {
+    const auto seen = send(sample('4'), 2);
+    expect_error_boxes(seen, {curl_text(CURLE_COULDNT_CONNECT), curl_text(CURLE_COULDNT_CONNECT)});
+}
+
+TEST_F(send_to_api_test, MissingBundleShowsKayipCaWithoutConnecting) {
+    fs::remove(bundle);
+    loopback_listener port_watch(local_port);
+    const auto seen = send(sample('5'), 2);
+    expect_error_boxes(seen, {"Kayıp CA", "Kayıp CA"});
+    EXPECT_TRUE(port_watch.finish().empty());
+}
+
+TEST_F(send_to_api_test, BundleInTheWorkingDirectoryIsNotTrusted) {
+    fs::remove(bundle);
+    const fs::path elsewhere = fs::temp_directory_path() / ("zarvik-cwd-" + std::to_string(getpid()));
+    fs::create_directories(elsewhere);
+    fs::copy_file(cert_dir / "ca.pem", elsewhere / "cacert.pem",
+                  fs::copy_options::overwrite_existing);
+    const fs::path previous = fs::current_path();
+    fs::current_path(elsewhere);
+    loopback_listener port_watch(local_port);
+    const auto seen = send(sample('6'));
+    fs::current_path(previous);
+    fs::remove_all(elsewhere);
+
+    expect_error_boxes(seen, {"Kayıp CA"});
+    EXPECT_TRUE(port_watch.finish().empty());
+}
+
+TEST_F(send_to_api_test, BundleThatCannotBeCheckedCountsAsMissing) {
+    // A link to itself: asking whether anything is there fails with ELOOP.
+    fs::remove(bundle);
+    fs::create_symlink("cacert.pem", bundle);
+    loopback_listener port_watch(local_port);
+    const auto seen = send(sample('7'));
+    fs::remove(bundle);
+    expect_error_boxes(seen, {"Kayıp CA"});
+    EXPECT_TRUE(port_watch.finish().empty());
+}
+
+TEST(executable_directory_test, NamesTheFolderOfThisProgram) {
+    const fs::path directory = executable_directory();
+    EXPECT_TRUE(directory.is_absolute());
+    EXPECT_TRUE(fs::equivalent(directory, program_dir));
+    EXPECT_TRUE(fs::exists(directory / "zarvik_upload_tests"));
+}
+
+} // namespace
