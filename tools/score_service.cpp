@@ -6,6 +6,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <ostream>
 #include <set>
@@ -30,56 +31,38 @@ class report_reader {
         return true;
     }
 
-    bool key(const char* name) {
-        return literal("\"") && literal(name) && literal("\":");
-    }
+    bool key(const char* name) { return literal("\"") && literal(name) && literal("\":"); }
 
-    // A JSON string; `value` gets its contents with the escapes undone
-    // (a \u escape above 0x7f becomes '?', which no caller needs exactly).
-    bool string(std::string& value) {
+    // A JSON string with only JSON's escapes; `contents` gets what lies
+    // between the quotes, escapes left as written.
+    bool string(std::string& contents) {
         if (!literal("\""))
             return false;
-        value.clear();
+        const std::size_t start = at_;
         while (at_ < text_.size()) {
             const auto byte = static_cast<unsigned char>(text_[at_++]);
-            if (byte == '"')
+            if (byte == '"') {
+                contents = text_.substr(start, at_ - 1 - start);
                 return true;
+            }
             if (byte < 0x20)
                 return false;
-            if (byte != '\\') {
-                value += static_cast<char>(byte);
-                continue;
-            }
-            if (at_ >= text_.size())
+            if (byte == '\\' && !escape())
                 return false;
-            const char escape = text_[at_++];
-            switch (escape) {
-            case '"': value += '"'; break;
-            case '\\': value += '\\'; break;
-            case '/': value += '/'; break;
-            case 'b': value += '\b'; break;
-            case 'f': value += '\f'; break;
-            case 'n': value += '\n'; break;
-            case 'r': value += '\r'; break;
-            case 't': value += '\t'; break;
-            case 'u': {
-                unsigned code = 0;
-                for (int digit = 0; digit < 4; ++digit) {
-                    if (at_ >= text_.size() || !std::isxdigit(static_cast<unsigned char>(text_[at_])))
-                        return false;
-                    const char c = text_[at_++];
-                    code = code * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(c))
-                                                                 ? c - '0'
-                                                                 : (c | 0x20) - 'a' + 10);
-                }
-                value += code < 0x80 ? static_cast<char>(code) : '?';
-                break;
-            }
-            default:
-                return false;
-            }
         }
         return false;
+    }
+
+    bool escape() {
+        if (at_ >= text_.size())
+            return false;
+        const char kind = text_[at_++];
+        if (kind != 'u')
+            return kind != '\0' && std::strchr("\"\\/bfnrt", kind) != nullptr;
+        for (int digit = 0; digit < 4; ++digit, ++at_)
+            if (at_ >= text_.size() || !std::isxdigit(static_cast<unsigned char>(text_[at_])))
+                return false;
+        return true;
     }
 
     // A non-negative decimal without sign, fraction, exponent or leading zero.

@@ -53,8 +53,8 @@ int main(int argc, char** argv) {
     score_service::server service;
     service.echo_reports(&std::cout);
     if (!service.start(port, cert, key)) {
-        std::cerr << "zarvik-score-service: cannot serve on 127.0.0.1:" << port
-                  << " with " << cert << " and " << key << '\n';
+        std::cerr << "zarvik-score-service: cannot serve on 127.0.0.1:" << port << " with " << cert
+                  << " and " << key << '\n';
         return 1;
     }
     std::cerr << "zarvik-score-service: listening on https://127.0.0.1:" << port

@@ -36,9 +36,10 @@ TEST(make_json_test, WritesBytesAndScoresAsPlainDecimals) {
     std::copy(scores, scores + 6, record.score);
     record.replay_hash = std::string(64, 'f');
     const std::string json = make_json("tok", record);
-    EXPECT_EQ(json, "{\"token\":\"tok\",\"replay_hash\":\"" + std::string(64, 'f') +
-                        "\",\"character\":255,\"ctype\":65,\"rank\":0,\"clear\":10,"
-                        "\"score\":[0,4294967295,10,100,7,1000000000],\"player\":\"\",\"date\":\"\"}");
+    EXPECT_EQ(json,
+              "{\"token\":\"tok\",\"replay_hash\":\"" + std::string(64, 'f') +
+                  "\",\"character\":255,\"ctype\":65,\"rank\":0,\"clear\":10,"
+                  "\"score\":[0,4294967295,10,100,7,1000000000],\"player\":\"\",\"date\":\"\"}");
     EXPECT_EQ(score_service::check_report(json), std::string(64, 'f'));
 }
 
@@ -49,8 +50,8 @@ enum class field { token, replay_hash, player, date };
 class escaping_test : public ::testing::TestWithParam<field> {};
 
 TEST_P(escaping_test, EscapesQuotesBackslashesAndControlBytes) {
-    const std::string raw = std::string("q\"b\\s/", 6) + std::string("\x00\x01\t\n\r\x1f", 6) +
-                            " \x7f\xc3\xa9\xff";
+    const std::string raw =
+        std::string("q\"b\\s/", 6) + std::string("\x00\x01\t\n\r\x1f", 6) + " \x7f\xc3\xa9\xff";
     const std::string escaped =
         "q\\\"b\\\\s/\\u0000\\u0001\\u0009\\u000a\\u000d\\u001f \x7f\xc3\xa9\xff";
 
@@ -62,15 +63,24 @@ TEST_P(escaping_test, EscapesQuotesBackslashesAndControlBytes) {
     std::string expected_token = "T", expected_hash = "H", expected_player = "P",
                 expected_date = "D";
     switch (GetParam()) {
-    case field::token: token = raw, expected_token = escaped; break;
-    case field::replay_hash: record.replay_hash = raw, expected_hash = escaped; break;
-    case field::player: record.player = raw, expected_player = escaped; break;
-    case field::date: record.date = raw, expected_date = escaped; break;
+    case field::token:
+        token = raw, expected_token = escaped;
+        break;
+    case field::replay_hash:
+        record.replay_hash = raw, expected_hash = escaped;
+        break;
+    case field::player:
+        record.player = raw, expected_player = escaped;
+        break;
+    case field::date:
+        record.date = raw, expected_date = escaped;
+        break;
     }
     EXPECT_EQ(make_json(token, record),
               "{\"token\":\"" + expected_token + "\",\"replay_hash\":\"" + expected_hash +
                   "\",\"character\":0,\"ctype\":0,\"rank\":0,\"clear\":0,\"score\":[0,0,0,0,0,0],"
-                  "\"player\":\"" + expected_player + "\",\"date\":\"" + expected_date + "\"}");
+                  "\"player\":\"" +
+                  expected_player + "\",\"date\":\"" + expected_date + "\"}");
 }
 
 INSTANTIATE_TEST_SUITE_P(fields, escaping_test,

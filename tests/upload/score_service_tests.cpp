@@ -33,7 +33,8 @@ TEST(check_report_test, AcceptsWellFormedReports) {
     EXPECT_EQ(score_service::check_report(report(hex)), hex);
     EXPECT_TRUE(score_service::check_report(altered("[1,", "[4294967295,")));
     EXPECT_TRUE(score_service::check_report(altered(":2,", ":255,")));
-    EXPECT_TRUE(score_service::check_report(altered("\"p\"", "\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\u001F\"")));
+    EXPECT_TRUE(
+        score_service::check_report(altered("\"p\"", "\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\u001F\"")));
     EXPECT_TRUE(score_service::check_report(altered("\"d\"", "\"\xc3\xa9 \x7f\"")));
 }
 
@@ -49,16 +50,16 @@ INSTANTIATE_TEST_SUITE_P(
                       std::make_pair("}", "} "), std::make_pair("}", "},"),
                       std::make_pair("\"ctype\":0,\"rank\":3", "\"rank\":3,\"ctype\":0"),
                       std::make_pair(",\"date\":\"d\"", ""),
-                      std::make_pair("\"d\"", "\"d\",\"extra\":1"),
-                      std::make_pair(":2,", ":256,"), std::make_pair(":2,", ":02,"),
-                      std::make_pair(":2,", ":-2,"), std::make_pair(":2,", ":2.0,"),
-                      std::make_pair(":2,", ":2e0,"), std::make_pair(":2,", ":\"2\","),
-                      std::make_pair("[1,", "[4294967296,"), std::make_pair("6]", "6,7]"),
-                      std::make_pair(",6]", "]"), std::make_pair("\"aaaa", "\"Aaaa"),
-                      std::make_pair("\"aaaa", "\"aaa"), std::make_pair("\"aaaa", "\"gaaa"),
-                      std::make_pair("\"p\"", "\"a\nb\""), std::make_pair("\"p\"", "\"\\x\""),
-                      std::make_pair("\"p\"", "\"\\u00g0\""), std::make_pair("\"p\"", "\"p"),
-                      std::make_pair("\"tok\"", "tok"), std::make_pair("\"token\"", "\"Token\"")));
+                      std::make_pair("\"d\"", "\"d\",\"extra\":1"), std::make_pair(":2,", ":256,"),
+                      std::make_pair(":2,", ":02,"), std::make_pair(":2,", ":-2,"),
+                      std::make_pair(":2,", ":2.0,"), std::make_pair(":2,", ":2e0,"),
+                      std::make_pair(":2,", ":\"2\","), std::make_pair("[1,", "[4294967296,"),
+                      std::make_pair("6]", "6,7]"), std::make_pair(",6]", "]"),
+                      std::make_pair("\"aaaa", "\"Aaaa"), std::make_pair("\"aaaa", "\"aaa"),
+                      std::make_pair("\"aaaa", "\"gaaa"), std::make_pair("\"p\"", "\"a\nb\""),
+                      std::make_pair("\"p\"", "\"\\x\""), std::make_pair("\"p\"", "\"\\u00g0\""),
+                      std::make_pair("\"p\"", "\"p"), std::make_pair("\"tok\"", "tok"),
+                      std::make_pair("\"token\"", "\"Token\"")));
 
 class service_test : public ::testing::Test {
   protected:
@@ -137,8 +138,8 @@ TEST_F(service_test, ForcedStatusAndRedirectsTakePrecedence) {
 
 TEST(service_start_test, FailsOnUnusableCertificate) {
     score_service::server service;
-    EXPECT_FALSE(service.start(0, (cert_dir / "missing.pem").string(),
-                               (cert_dir / "server.key").string()));
+    EXPECT_FALSE(
+        service.start(0, (cert_dir / "missing.pem").string(), (cert_dir / "server.key").string()));
 }
 
 } // namespace

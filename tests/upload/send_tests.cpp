@@ -162,8 +162,8 @@ class clear_text_redirect_test : public send_to_api_test,
 TEST_P(clear_text_redirect_test, IsRefusedAndNothingIsSentInClear) {
     serve();
     loopback_listener plain;
-    service.redirect_next(
-        1, "http://127.0.0.1:" + std::to_string(plain.port()) + "/upload/th10", GetParam());
+    service.redirect_next(1, "http://127.0.0.1:" + std::to_string(plain.port()) + "/upload/th10",
+                          GetParam());
     const auto seen = send(sample('1'));
     expect_error_boxes(seen, {curl_text(CURLE_UNSUPPORTED_PROTOCOL)});
     EXPECT_TRUE(plain.finish().empty());
@@ -202,7 +202,8 @@ TEST_F(send_to_api_test, MissingBundleShowsKayipCaWithoutConnecting) {
 
 TEST_F(send_to_api_test, BundleInTheWorkingDirectoryIsNotTrusted) {
     fs::remove(bundle);
-    const fs::path elsewhere = fs::temp_directory_path() / ("zarvik-cwd-" + std::to_string(getpid()));
+    const fs::path elsewhere =
+        fs::temp_directory_path() / ("zarvik-cwd-" + std::to_string(getpid()));
     fs::create_directories(elsewhere);
     fs::copy_file(cert_dir / "ca.pem", elsewhere / "cacert.pem",
                   fs::copy_options::overwrite_existing);
