@@ -51,8 +51,8 @@ std::uint32_t load_u32(const unsigned char* at) {
 // decompression actually wrote, which can be less than D: bytes past it were
 // never produced by the file, so a read there is a malformed file, not a zero.
 // Offsets are 64-bit so that a stage walk cannot wrap around to a small value.
-bool read_u32(const std::vector<unsigned char>& body, std::uint64_t available,
-              std::uint64_t offset, std::uint32_t& value) {
+bool read_u32(const std::vector<unsigned char>& body, std::uint64_t available, std::uint64_t offset,
+              std::uint32_t& value) {
     if (offset > available || available - offset < 4) {
         return false;
     }

@@ -71,7 +71,8 @@ std::vector<Named> corpus() {
         ReplaySpec spec = replay_writer::sample_spec(count + 1u, 0x300);
         spec.stage_count = count;
         spec.stages.resize(count, replay_writer::Stage{1000, 40});
-        out.push_back({"stages_" + std::to_string(count) + ".rpy", replay_writer::build_replay(spec)});
+        out.push_back(
+            {"stages_" + std::to_string(count) + ".rpy", replay_writer::build_replay(spec)});
     }
     // Broken ones next to the limits: a walk off the end, a short body, a
     // cut file, a bare header, no date.

@@ -48,8 +48,8 @@ struct Bits {
 
 Bytes decompressed(const Bytes& input, std::uint32_t capacity = 1 << 16) {
     Bytes out(capacity);
-    out.resize(decompress(input.data(), out.data(), static_cast<std::uint32_t>(input.size()),
-                          capacity));
+    out.resize(
+        decompress(input.data(), out.data(), static_cast<std::uint32_t>(input.size()), capacity));
     return out;
 }
 
@@ -72,8 +72,8 @@ Bytes mixed_bytes(std::size_t n, std::mt19937& rng) {
             break;
         case 1:
             if (bytes.size() > 50) {
-                const std::size_t from = bytes.size() - 1 - rng() % std::min<std::size_t>(
-                                                                  bytes.size() - 1, 0x2100);
+                const std::size_t from =
+                    bytes.size() - 1 - rng() % std::min<std::size_t>(bytes.size() - 1, 0x2100);
                 for (std::size_t i = 0; i < run; ++i) {
                     bytes.push_back(bytes[from + i]);
                 }
@@ -252,7 +252,8 @@ TEST(RoundTrip, CompressThenDecompress) {
     std::mt19937 rng(5);
     for (std::size_t size : {0u, 1u, 2u, 3u, 17u, 0x7Fu, 0x80u, 0x81u, 0x3FFu, 0x400u, 0x401u,
                              1001u, 0x1FFFu, 0x2000u, 0x2001u, 0x2011u, 0x6543u}) {
-        for (const Bytes& plain : {random_bytes(size, rng), mixed_bytes(size, rng), Bytes(size, 0)}) {
+        for (const Bytes& plain :
+             {random_bytes(size, rng), mixed_bytes(size, rng), Bytes(size, 0)}) {
             const Bytes packed = replay_writer::compress(plain);
             ASSERT_EQ(decompressed(packed, static_cast<std::uint32_t>(size)), plain) << size;
         }

@@ -283,8 +283,7 @@ class ReplayDate : public testing::Test {
 
 TEST_F(ReplayDate, TakesTheFourteenBytesAfterTheMarker) {
     const std::string body(500, 'x');
-    EXPECT_EQ(getReplayDate(file(body + "Date 08/09/14 18:32\r\nmore text\r\n")),
-              "08/09/14 18:32");
+    EXPECT_EQ(getReplayDate(file(body + "Date 08/09/14 18:32\r\nmore text\r\n")), "08/09/14 18:32");
     // The first marker wins; line breaks and NUL bytes are taken as they are.
     EXPECT_EQ(getReplayDate(file(body + "Date 1\r\n" + std::string(4, '\0') + "Date 2" +
                                  std::string(20, 'y'))),
@@ -299,8 +298,7 @@ TEST_F(ReplayDate, TakesTheFourteenBytesAfterTheMarker) {
 
 TEST_F(ReplayDate, OnlyTheLastTwoHundredBytesCount) {
     // Exactly 200 bytes: the marker at offset 0 is inside.
-    EXPECT_EQ(getReplayDate(file("Date 01/02/03 04:05" + std::string(181, ' '))),
-              "01/02/03 04:05");
+    EXPECT_EQ(getReplayDate(file("Date 01/02/03 04:05" + std::string(181, ' '))), "01/02/03 04:05");
     // One byte further from the end, it is cut and not found.
     EXPECT_EQ(getReplayDate(file("Date 01/02/03 04:05" + std::string(182, ' '))), "");
     // A file under 200 bytes is not searched at all.

@@ -31,7 +31,9 @@ struct Rng {
     std::uint32_t below(std::uint32_t bound) { return next() % bound; }
 };
 
-Rng make_rng(std::uint32_t seed) { return Rng{(seed * 2654435761u + 0x9E3779B9u) | 1u}; }
+Rng make_rng(std::uint32_t seed) {
+    return Rng{(seed * 2654435761u + 0x9E3779B9u) | 1u};
+}
 
 class BitWriter {
   public:
@@ -164,8 +166,8 @@ std::vector<unsigned char> compress(const unsigned char* data, std::size_t size)
                 return;
             }
             std::size_t n = 0;
-            while (n < limit && window_value(data, std::uint64_t{source} + n, pos + n) ==
-                                    data[pos + n]) {
+            while (n < limit &&
+                   window_value(data, std::uint64_t{source} + n, pos + n) == data[pos + n]) {
                 ++n;
             }
             if (n > best_length) {
@@ -287,7 +289,8 @@ std::vector<unsigned char> pack_replay(const std::vector<unsigned char>& body,
     store_u32(file, 0x20, static_cast<std::uint32_t>(body.size()));
     const auto body_start = file.begin() + 0x24;
     std::copy(stored.begin(), stored.end(), body_start);
-    std::copy(trailer.begin(), trailer.end(), body_start + static_cast<std::ptrdiff_t>(stored.size()));
+    std::copy(trailer.begin(), trailer.end(),
+              body_start + static_cast<std::ptrdiff_t>(stored.size()));
     return file;
 }
 
@@ -337,8 +340,8 @@ ReplaySpec sample_spec(std::uint32_t seed, std::size_t body_bytes) {
     spec.stages.clear();
     std::uint32_t score = 0;
     for (std::uint8_t i = 0; i < spec.stage_count; ++i) {
-        spec.stages.push_back(Stage{score, static_cast<std::uint32_t>(
-                                               per_stage > 0x1C4 ? per_stage - 0x1C4 : 16)});
+        spec.stages.push_back(
+            Stage{score, static_cast<std::uint32_t>(per_stage > 0x1C4 ? per_stage - 0x1C4 : 16)});
         score += 200000 + rng.below(3000000);
     }
     spec.final_score = score;
