@@ -7,7 +7,7 @@
 #include <string>
 
 // Unscrambles `length` bytes at `buffer` in place. Does nothing when
-// block_size < 1.
+// block_size < 1 or length < 1.
 void decode(unsigned char* buffer, std::int32_t length, std::int32_t block_size, std::uint8_t mask,
             std::uint8_t step);
 
@@ -17,7 +17,9 @@ std::uint32_t get_bit(const unsigned char* buffer, std::uint32_t length, std::ui
                       std::uint8_t& bit_mask, std::uint8_t count);
 
 // Decompresses `length` bytes of `input` into `output`, writing at most
-// `output_capacity` bytes; returns how many bytes were written.
+// `output_capacity` bytes; returns how many bytes were written. A stream that
+// describes more than the capacity is cut there. A copy whose source field is
+// 0 yields 0 for its first byte and reads window indices 0, 1, ... after it.
 std::uint32_t decompress(const unsigned char* input, unsigned char* output, std::uint32_t length,
                          std::uint32_t output_capacity);
 
