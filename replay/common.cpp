@@ -100,34 +100,35 @@ std::uint32_t get_bit(const unsigned char* buffer, std::uint32_t length, std::ui
         return get_bit_slowly(buffer, length, position, bit_mask, count);
     }
 
-    // Gather whole bytes instead of single bits: the unread low bits of the
-    // current byte, then as many following bytes as the count needs. At most
-    // 7 + 32 bits are held, so 64 bits suffice.
-    int held = 0;
-    for (std::uint8_t m = bit_mask; m != 0; m = static_cast<std::uint8_t>(m >> 1)) {
-        ++held;
+    // Whole bytes at a time instead of single bits. `used` is how many bits of
+    // the current byte are already read (0 to 7).
+    const int used = 7 - (((bit_mask & 0xF0) != 0 ? 4 : 0) + ((bit_mask & 0xCC) != 0 ? 2 : 0) +
+                          ((bit_mask & 0xAA) != 0 ? 1 : 0));
+    std::uint64_t bits = 0;
+    if (count <= 32 - used && length >= 4 && position <= length - 4) {
+        // The common case, well inside the input: one 4-byte load.
+        bits = static_cast<std::uint64_t>(buffer[position]) << 24 | buffer[position + 1] << 16 |
+               buffer[position + 2] << 8 | buffer[position + 3];
+        bits = (bits << used) & 0xFFFFFFFFu;
+        bits >>= 32 - count;
+    } else {
+        // Near the end of the input, or a long count: byte by byte, up to
+        // 7 + 32 bits, so 64 bits suffice.
+        int held = 8 - used;
+        bits = input_byte(buffer, length, position) & ((bit_mask << 1) - 1u);
+        for (std::uint32_t next = position + 1; held < count; ++next, held += 8) {
+            bits = (bits << 8) | input_byte(buffer, length, next);
+        }
+        bits = (bits >> (held - count)) & ((std::uint64_t{1} << count) - 1);
     }
-    std::uint64_t bits = input_byte(buffer, length, position) & ((bit_mask << 1) - 1u);
-    std::uint32_t last = position;
-    while (held < count) {
-        ++last;
-        bits = (bits << 8) | input_byte(buffer, length, last);
-        held += 8;
-    }
-    const int unread = held - count;
 
     // The reader moves on as soon as a byte is used up, even when no further
     // bit is wanted, so the position always names the byte holding the next
     // unread bit. The decompressor's end test depends on this.
-    if (unread == 0) {
-        position = last + 1;
-        bit_mask = 0x80;
-    } else {
-        position = last;
-        bit_mask = static_cast<std::uint8_t>(1u << (unread - 1));
-    }
-    return static_cast<std::uint32_t>(bits >> unread) &
-           (count == 32 ? 0xFFFFFFFFu : ((1u << count) - 1u));
+    const std::uint32_t read_to = static_cast<std::uint32_t>(used) + count;
+    position += read_to / 8;
+    bit_mask = static_cast<std::uint8_t>(0x80u >> (read_to % 8));
+    return static_cast<std::uint32_t>(bits);
 }
 
 namespace {
