@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libcurl4-openssl-dev libssl-dev openssl ca-certificates
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
-  xvfb xauth xdotool
+  xvfb xauth xdotool openbox wmctrl
 )
 
 missing=()

@@ -83,6 +83,9 @@ void send_to_api(const std::string& token, const th10replay& record) {
         curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYPEER, 1L),
         curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYHOST, 2L),
         curl_easy_setopt(curl.get(), CURLOPT_CAINFO, bundle_name.c_str()),
+        // libcurl builds may carry a default CA folder (Debian's trusts every
+        // system CA); the bundle beside the program is to be the only trust.
+        curl_easy_setopt(curl.get(), CURLOPT_CAPATH, nullptr),
         curl_easy_setopt(curl.get(), CURLOPT_CONNECTTIMEOUT, 5L),
         curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, 15L),
         curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L),

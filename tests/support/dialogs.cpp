@@ -21,7 +21,6 @@ SeenDialog describe(QWidget* dialog) {
         seen.icon = box->icon();
         for (QAbstractButton* button : box->buttons())
             seen.buttons << button->text();
-        seen.has_default_button = box->defaultButton() != nullptr;
     } else if (auto* input = qobject_cast<QInputDialog*>(dialog)) {
         seen.text = input->labelText();
         seen.echo_mode = input->textEchoMode();

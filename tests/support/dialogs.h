@@ -15,7 +15,6 @@ struct SeenDialog {
     QString text;        // message text, or the input dialog's label
     int icon = -1;       // QMessageBox::Icon; -1 for other dialogs
     QStringList buttons; // button texts, in layout order
-    bool has_default_button = false;
     bool has_parent = false;
     int echo_mode = -1;   // QLineEdit::EchoMode of an input dialog
     QString initial_text; // text an input dialog opened with

@@ -56,7 +56,6 @@ void expect_error_boxes(const std::vector<SeenDialog>& seen, const QStringList& 
         EXPECT_EQ(seen[i].icon, QMessageBox::Critical);
         EXPECT_EQ(seen[i].text, texts[static_cast<int>(i)]);
         EXPECT_EQ(seen[i].buttons.size(), 1);
-        EXPECT_FALSE(seen[i].has_default_button);
         EXPECT_FALSE(seen[i].has_parent);
     }
 }
