@@ -1,8 +1,9 @@
 // Replay bodies are compressed with an LZSS variant whose window has a few
 // quirks, then scrambled in blocks. Notes on each corner of the format sit next
-// to the code that handles it. Input bytes are fetched in one place
-// (input_byte), window reads and output writes are checked in the copy loop,
-// so no input can make the reader step outside a buffer.
+// to the code that handles it. Input bytes are fetched only in get_bit, each
+// behind a check against the input's length; output writes are checked
+// against the caller's capacity and window reads against the window, so no
+// input can make the reader step outside a buffer.
 
 #include "replay/common.h"
 
@@ -63,9 +64,9 @@ void decode(unsigned char* buffer, std::int32_t length, std::int32_t block_size,
 
 namespace {
 
-// The one place input bytes are fetched. The reader looks one byte ahead (see
-// get_bit), and a 13-bit field may start on the last bit of the input, so it
-// can ask for up to two bytes past the end. Those bits never reach the output
+// Input bytes near the end of the input are fetched here. The reader looks
+// one byte ahead (see get_bit), and a 13-bit field may start on the last bit
+// of the input, so it can ask for up to two bytes past the end. Those bits never reach the output
 // because the decompressor's end test drops the read that took them; reading
 // them as 0 keeps the behaviour and stays inside the buffer.
 inline std::uint32_t input_byte(const unsigned char* buffer, std::uint32_t length,
