@@ -37,13 +37,6 @@ void expect_error_box(const SeenDialog& box, const char* text) {
     expect_plain_box(box, "Hata", text, QMessageBox::Critical);
 }
 
-QPushButton* button_labelled(QWidget& window, const char* label) {
-    for (QPushButton* button : window.findChildren<QPushButton*>())
-        if (button->text() == utf8(label))
-            return button;
-    return nullptr;
-}
-
 class WindowTest : public ::testing::Test {
 protected:
     GameFolder folder;
@@ -142,7 +135,7 @@ TEST_F(WindowTest, TokenDialogAsksPlainlyAndCancelChangesNothing) {
     std::string token = "kept";
     QWidget window;
     build_main_window(window, token);
-    const auto seen = run_answering([&] { button_labelled(window, "Token Girin")->click(); },
+    const auto seen = run_answering([&] { click_button(window, utf8("Token Girin")); },
                                     {cancel_input()});
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].class_name, "QInputDialog");
@@ -159,7 +152,7 @@ TEST_F(WindowTest, EmptyTokenIsRefused) {
     std::string token = "kept";
     QWidget window;
     build_main_window(window, token);
-    const auto seen = run_answering([&] { button_labelled(window, "Token Girin")->click(); },
+    const auto seen = run_answering([&] { click_button(window, utf8("Token Girin")); },
                                     {type_text("")});
     ASSERT_EQ(seen.size(), 2u);
     expect_error_box(seen[1], "Pim Token Talep Ediyor!");
@@ -171,7 +164,7 @@ TEST_F(WindowTest, SavedTokenIsConfirmedKeptAndUsedAtOnce) {
     std::string token;
     QWidget window;
     build_main_window(window, token);
-    const auto seen = run_answering([&] { button_labelled(window, "Token Girin")->click(); },
+    const auto seen = run_answering([&] { click_button(window, utf8("Token Girin")); },
                                     {type_text(utf8("şifre-42"))});
     // The scan that follows finds an empty replay folder and shows nothing.
     ASSERT_EQ(seen.size(), 2u);
@@ -186,7 +179,7 @@ TEST_F(WindowTest, FailedSaveIsReportedAndTheTokenStillHolds) {
     std::string token;
     QWidget window;
     build_main_window(window, token);
-    auto seen = run_answering([&] { button_labelled(window, "Token Girin")->click(); },
+    auto seen = run_answering([&] { click_button(window, utf8("Token Girin")); },
                               {type_text("new-token")});
     ASSERT_EQ(seen.size(), 2u);
     expect_error_box(seen[1], "Pim Tokeninizi Kaydedemedi!");
@@ -194,7 +187,7 @@ TEST_F(WindowTest, FailedSaveIsReportedAndTheTokenStillHolds) {
     EXPECT_TRUE(fs::is_directory(token_file_name));
 
     // The send button now has a token and goes on to the (empty) scan.
-    seen = run_answering([&] { button_labelled(window, "Replay Gönderin")->click(); });
+    seen = run_answering([&] { click_button(window, utf8("Replay Gönderin")); });
     EXPECT_TRUE(seen.empty());
 }
 
@@ -203,7 +196,7 @@ TEST_F(WindowTest, SendWithoutTokenSaysNoneIsSaved) {
     QWidget window;
     build_main_window(window, token);
     const auto seen =
-        run_answering([&] { button_labelled(window, "Replay Gönderin")->click(); });
+        run_answering([&] { click_button(window, utf8("Replay Gönderin")); });
     ASSERT_EQ(seen.size(), 1u);
     expect_error_box(seen[0], "Pim Kayıtlı Token Bulamadı!");
 }

@@ -6,8 +6,10 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 #include <deque>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -99,4 +101,14 @@ QStringList error_texts(const std::vector<SeenDialog>& seen) {
         if (dialog.title == QString::fromUtf8("Hata") && dialog.icon == QMessageBox::Critical)
             texts << dialog.text;
     return texts;
+}
+
+void click_button(QWidget& window, const QString& label) {
+    for (QPushButton* button : window.findChildren<QPushButton*>()) {
+        if (button->text() == label) {
+            button->click();
+            return;
+        }
+    }
+    ADD_FAILURE() << "no button labelled " << label.toStdString();
 }

@@ -35,5 +35,9 @@ DialogAnswer press_ok();
 std::vector<SeenDialog> run_answering(const std::function<void()>& action,
                                       std::vector<DialogAnswer> answers = {});
 
+// Clicks the push button labelled `label` in `window`; fails the test when
+// there is none.
+void click_button(QWidget& window, const QString& label);
+
 // The texts of the error boxes ("Hata", critical icon) among `seen`.
 QStringList error_texts(const std::vector<SeenDialog>& seen);

@@ -1,0 +1,220 @@
+// The whole job through the real window: replays written to a throw-away game
+// folder, the scan, and the local score service over HTTPS on loopback, with
+// the test CA as the cacert.pem beside this program.
+
+#include "app/main_window.h"
+#include "app/scan.h"
+#include "tests/support/dialogs.h"
+#include "tests/support/game_folder.h"
+#include "tests/support/replay_writer.h"
+#include "tools/score_service.h"
+
+#include <QWidget>
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using replay_writer::ReplaySpec;
+
+namespace {
+
+const fs::path cert_dir = ZARVIK_TEST_CERT_DIR;
+const fs::path program_dir = ZARVIK_SCAN_TEST_BIN_DIR;
+
+QString utf8(const char* text) { return QString::fromUtf8(text); }
+
+std::string sha256_hex(const std::vector<unsigned char>& bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
+    std::ostringstream hex;
+    for (unsigned int i = 0; i < size; ++i)
+        hex << "0123456789abcdef"[digest[i] >> 4] << "0123456789abcdef"[digest[i] & 15];
+    return hex.str();
+}
+
+// The report the service should receive for a replay, from the writer's own
+// inputs (names and dates here need no escaping).
+std::string expected_report(const std::string& token, const ReplaySpec& spec,
+                            const std::vector<unsigned char>& bytes) {
+    const th10replay summary = replay_writer::expected_summary(spec);
+    std::ostringstream json;
+    json << R"({"token":")" << token << R"(","replay_hash":")" << sha256_hex(bytes)
+         << R"(","character":)" << int(summary.character) << R"(,"ctype":)"
+         << int(summary.ctype) << R"(,"rank":)" << int(summary.rank) << R"(,"clear":)"
+         << int(summary.clear) << R"(,"score":[)";
+    for (int i = 0; i < 6; ++i)
+        json << (i ? "," : "") << summary.score[i];
+    json << R"(],"player":")" << summary.player << R"(","date":")" << summary.date << R"("})";
+    return json.str();
+}
+
+std::vector<std::string> sorted(std::vector<std::string> texts) {
+    std::sort(texts.begin(), texts.end());
+    return texts;
+}
+
+class ScanTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::copy_file(cert_dir / "ca.pem", program_dir / "cacert.pem",
+                      fs::copy_options::overwrite_existing);
+        ASSERT_TRUE(service.start(ZARVIK_LOCAL_PORT, (cert_dir / "server.pem").string(),
+                                  (cert_dir / "server.key").string()));
+        build_main_window(window, token);
+    }
+
+    // Writes a replay made from `spec` as replay/<name>; returns the report
+    // the service should receive for it with `token_sent`.
+    std::string add_replay(const std::string& name, const ReplaySpec& spec,
+                           const std::string& token_sent = "tok-1") {
+        const std::vector<unsigned char> bytes = replay_writer::build_replay(spec);
+        EXPECT_TRUE(replay_writer::write_file((folder.replays() / name).string(), bytes));
+        return expected_report(token_sent, spec, bytes);
+    }
+
+    std::vector<std::string> bodies_received() const {
+        std::vector<std::string> bodies;
+        for (const auto& request : service.requests())
+            bodies.push_back(request.body);
+        return bodies;
+    }
+
+    GameFolder folder;
+    score_service::server service;
+    std::string token;
+    QWidget window;
+};
+
+} // namespace
+
+TEST_F(ScanTest, SavingATokenSendsEveryReplayOnceAndSendingAgainIsQuiet) {
+    std::vector<std::string> expected;
+    const std::uint8_t stage_counts[] = {1, 3, 6};
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        ReplaySpec spec = replay_writer::sample_spec(40 + i, 0x6000);
+        spec.stage_count = stage_counts[i];
+        spec.stages.resize(stage_counts[i], replay_writer::Stage{123456, 0x200});
+        expected.push_back(add_replay("th10_0" + std::to_string(i + 1) + ".rpy", spec));
+    }
+
+    testing::internal::CaptureStdout();
+    auto seen = run_answering([&] { click_button(window, utf8("Token Girin")); },
+                              {type_text("tok-1")});
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Decompression done.Decompression done.Decompression done.");
+    ASSERT_EQ(seen.size(), 2u); // the dialog and the confirmation, nothing else
+    EXPECT_EQ(seen[1].title, "Kaydedildi");
+    EXPECT_EQ(sorted(service.accepted_reports()), sorted(expected));
+    for (const auto& request : service.requests()) {
+        EXPECT_EQ(request.method, "POST");
+        EXPECT_EQ(request.path, "/upload/th10");
+        EXPECT_EQ(request.header("Content-Type"), "application/json");
+    }
+
+    // Every press sends everything again; the service already has them all.
+    seen = run_answering([&] { click_button(window, utf8("Replay Gönderin")); });
+    EXPECT_TRUE(seen.empty());
+    const auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 6u);
+    for (std::size_t i = 3; i < 6; ++i)
+        EXPECT_EQ(requests[i].status, 409);
+    EXPECT_EQ(sorted(bodies_received()), sorted({expected[0], expected[0], expected[1],
+                                                 expected[1], expected[2], expected[2]}));
+}
+
+TEST_F(ScanTest, TokenThatCannotBeSavedIsStillSent) {
+    fs::create_directory("token.txt");
+    const std::string report = add_replay("a.rpy", replay_writer::sample_spec(7), "fresh");
+    const auto seen = run_answering([&] { click_button(window, utf8("Token Girin")); },
+                                    {type_text("fresh")});
+    EXPECT_EQ(error_texts(seen), QStringList{utf8("Pim Tokeninizi Kaydedemedi!")});
+    EXPECT_EQ(service.accepted_reports(), std::vector<std::string>{report});
+}
+
+TEST_F(ScanTest, EveryRefusedReplayGetsOneBoxWithTheStatus) {
+    token = "tok-1";
+    add_replay("a.rpy", replay_writer::sample_spec(1));
+    add_replay("b.rpy", replay_writer::sample_spec(2));
+    service.force_status(401);
+    const auto seen = run_answering([&] { click_button(window, utf8("Replay Gönderin")); });
+    EXPECT_EQ(error_texts(seen), (QStringList{"401", "401"}));
+    EXPECT_EQ(seen.size(), 2u);
+}
+
+TEST_F(ScanTest, OnlyRegularFilesEndingInRpyAreSent) {
+    token = "tok-1";
+    const std::string a = add_replay("a.rpy", replay_writer::sample_spec(1));
+    const std::string ab = add_replay("a.b.rpy", replay_writer::sample_spec(2));
+    add_replay("b.txt", replay_writer::sample_spec(3));
+    add_replay(".rpy", replay_writer::sample_spec(4));
+    add_replay("A.RPY", replay_writer::sample_spec(5));
+    add_replay("upper.Rpy", replay_writer::sample_spec(6));
+    fs::create_directory(folder.replays() / "c.rpy");
+    add_replay("c.rpy/inner.rpy", replay_writer::sample_spec(7));
+    // Links are followed to what they name; one that names nothing is passed over.
+    const std::string linked = add_replay("target.dat", replay_writer::sample_spec(8));
+    fs::create_symlink("target.dat", folder.replays() / "link.rpy");
+    fs::create_symlink("nowhere.dat", folder.replays() / "dangling.rpy");
+
+    const auto seen = run_answering([&] { click_button(window, utf8("Replay Gönderin")); });
+    EXPECT_TRUE(seen.empty());
+    EXPECT_EQ(sorted(service.accepted_reports()), sorted({a, ab, linked}));
+}
+
+TEST_F(ScanTest, EmptyFolderSendsAndShowsNothing) {
+    token = "tok-1";
+    const auto seen = run_answering([&] { click_button(window, utf8("Replay Gönderin")); });
+    EXPECT_TRUE(seen.empty());
+    EXPECT_TRUE(service.requests().empty());
+}
+
+TEST_F(ScanTest, MalformedReplaysAreNamedAndNeverSent) {
+    token = "tok-1";
+    const std::string good = add_replay("good.rpy", replay_writer::sample_spec(3));
+    std::vector<unsigned char> cut = replay_writer::build_replay(replay_writer::sample_spec(4));
+    cut.resize(cut.size() / 2);
+    ASSERT_TRUE(replay_writer::write_file((folder.replays() / "cut.rpy").string(), cut));
+    folder.write_file(folder.replays() / "we\"ird\\name.rpy", "too short");
+    // Larger than any replay: refused before it is read whole (sparse here).
+    folder.write_file(folder.replays() / "huge.rpy", "");
+    fs::resize_file(folder.replays() / "huge.rpy", std::uintmax_t{64} * 1024 * 1024 + 1);
+
+    testing::internal::CaptureStderr();
+    const auto seen = run_answering([&] { click_button(window, utf8("Replay Gönderin")); });
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(seen.empty());
+    EXPECT_EQ(service.accepted_reports(), std::vector<std::string>{good});
+    EXPECT_NE(errors.find("Error: Malformed replay file \"../replay/cut.rpy\"\n"),
+              std::string::npos);
+    EXPECT_NE(errors.find("Error: Malformed replay file \"../replay/we\\\"ird\\\\name.rpy\"\n"),
+              std::string::npos);
+    EXPECT_NE(errors.find("Error: Malformed replay file \"../replay/huge.rpy\"\n"),
+              std::string::npos);
+}
+
+TEST_F(ScanTest, ReplayFolderThatCannotBeListedIsReported) {
+    token = "tok-1";
+    fs::remove(folder.replays());
+    folder.write_file(folder.replays(), "a file, not a folder");
+    const auto seen = run_answering([&] { click_button(window, utf8("Replay Gönderin")); });
+    EXPECT_EQ(error_texts(seen), QStringList{utf8("Pim replay klasörünü bulamıyor!!!")});
+    EXPECT_TRUE(service.requests().empty());
+}
+
+TEST(Fingerprint, IsTheSha256OfTheWholeFile) {
+    GameFolder folder;
+    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{4095},
+                             std::size_t{4096}, std::size_t{4097}, std::size_t{3 * 4096}}) {
+        std::vector<unsigned char> bytes(size);
+        for (std::size_t i = 0; i < size; ++i)
+            bytes[i] = static_cast<unsigned char>(i * 7 + size);
+        ASSERT_TRUE(replay_writer::write_file("file.bin", bytes));
+        EXPECT_EQ(sha256_file("file.bin"), sha256_hex(bytes)) << size << " bytes";
+    }
+    EXPECT_EQ(sha256_file("file.bin").size(), 64u);
+    EXPECT_EQ(sha256_hex({}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(sha256_file("missing.bin"), "");
+}
