@@ -9,7 +9,7 @@ auto=0
 [ "${2:-}" = "--auto" ] && auto=1
 
 port=$(sed -n 's/^ZARVIK_LOCAL_PORT:[A-Z]*=//p' "$build/CMakeCache.txt")
-certs="$build/test-certs"
+certs="$build/tools/test-certs"
 demo="$build/demo"
 rm -rf "$demo"
 mkdir -p "$demo/game/replay" "$demo/game/zarvik"
@@ -29,18 +29,26 @@ trap 'kill "$service" 2>/dev/null || true; wait "$service" 2>/dev/null || true' 
 tail -n +1 -f "$log" --pid "$service" &
 
 echo "Demo game folder: $demo/game ($replays replays); score service on https://localhost:$port"
+echo "Zarvik's own console output goes to $demo/zarvik.out"
 cd "$demo/game/zarvik"
 if [ "$auto" -eq 0 ]; then
   echo 'Press "Token Girin", type any token and confirm: Zarvik saves it and sends every replay.'
   echo 'Press "Replay Gönderin" to send them again (the service answers 409 and nothing is shown).'
   echo 'Close the window to end the demo.'
-  ./zarvik
+  ./zarvik >"$demo/zarvik.out"
   exit 0
 fi
 
-# --auto: a person's clicks and keys, on whatever display this is.
+# --auto: a person's clicks and keys, on whatever display this is, with a
+# window manager to close the window as a person would.
 export QT_QPA_PLATFORM=xcb
-./zarvik &
+if ! wmctrl -m >/dev/null 2>&1; then
+  openbox >/dev/null 2>&1 &
+  wm=$!
+  trap 'kill "$service" "$wm" 2>/dev/null || true; wait "$service" 2>/dev/null || true' EXIT
+  for _ in $(seq 50); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
+fi
+./zarvik >"$demo/zarvik.out" &
 program=$!
 
 window_ids() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null || true; }
@@ -53,6 +61,7 @@ wait_for() { # condition command, what
   exit 1
 }
 accepted() { grep -c '^{' "$log" || true; }
+answered() { grep -c " $1\$" "$log" || true; }
 
 wait_for '[ -n "$(window_ids Zarvik)" ]' "the Zarvik window"
 main=$(window_ids Zarvik | head -n 1)
@@ -65,9 +74,9 @@ wait_for '[ -n "$(window_ids Kaydedildi)" ]' "the confirmation box"
 xdotool windowfocus --sync "$(window_ids Kaydedildi | head -n 1)" key Return
 wait_for '[ "$(accepted)" -ge "$replays" ]' "$replays reports"
 xdotool mousemove --window "$main" 200 72 click 1             # "Replay Gönderin"
-sleep 2
+wait_for '[ "$(answered 409)" -ge "$replays" ]' "the second send"
 [ -z "$(window_ids Hata)" ] || { echo "demo: an error box is showing" >&2; exit 1; }
-xdotool windowclose "$main"
+wmctrl -i -c "$main"
 wait "$program"
 echo "Demo done: $(accepted) of $replays replays reported, token kept in $demo/game/zarvik/token.txt"
 [ "$(accepted)" -eq "$replays" ]

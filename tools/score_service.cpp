@@ -140,6 +140,7 @@ struct server::state {
     std::string redirect_location;
     int redirect_status = 307;
     std::ostream* echo = nullptr;
+    std::ostream* log = nullptr;
 
     void answer(const httplib::Request& request, httplib::Response& response);
     void answer_upload(const received_request& request, httplib::Response& response);
@@ -163,6 +164,8 @@ void server::state::answer(const httplib::Request& request, httplib::Response& r
         answer_upload(seen, response);
     }
     seen.status = response.status;
+    if (log)
+        *log << seen.method << ' ' << seen.path << " -> " << seen.status << std::endl;
     requests.push_back(std::move(seen));
 }
 
@@ -281,6 +284,11 @@ void server::redirect_next(int count, const std::string& location, int status) {
 void server::echo_reports(std::ostream* out) {
     const std::lock_guard<std::mutex> lock(state_->mutex);
     state_->echo = out;
+}
+
+void server::log_requests(std::ostream* out) {
+    const std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->log = out;
 }
 
 void server::forget() {

@@ -62,6 +62,8 @@ class server {
     void redirect_next(int count, const std::string& location = {}, int status = 307);
     // Writes every accepted report to `out` on a line of its own (nullptr: off).
     void echo_reports(std::ostream* out);
+    // Writes "METHOD PATH -> STATUS" for every request to `out` (nullptr: off).
+    void log_requests(std::ostream* out);
     // Drops the recorded requests, accepted reports, known replays and knobs.
     void forget();
 

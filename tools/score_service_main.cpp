@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
 
     score_service::server service;
     service.echo_reports(&std::cout);
+    service.log_requests(&std::cerr);
     if (!service.start(port, cert, key)) {
         std::cerr << "zarvik-score-service: cannot serve on 127.0.0.1:" << port << " with " << cert
                   << " and " << key << '\n';
