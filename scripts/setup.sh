@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libcurl4-openssl-dev libssl-dev openssl ca-certificates
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   xvfb xauth xdotool openbox wmctrl
+  clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix
 )
 
 missing=()
