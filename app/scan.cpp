@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
 #include <system_error>
 #include <vector>
@@ -15,9 +16,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Streams a path in double quotes with backslashes and quotes escaped.
+// Names the file in double quotes, with backslashes and quotes escaped. The
+// UTF-8 form, because Windows' narrow form throws for a name outside the
+// code page, and a replay name may well be Japanese.
 void report_problem(const char* what, const fs::path& path) {
-    std::cerr << "Error: " << what << ' ' << path << '\n';
+    std::cerr << "Error: " << what << ' ' << std::quoted(path.u8string()) << '\n';
 }
 
 // The whole file, or nothing when it cannot be opened or read. A file larger
