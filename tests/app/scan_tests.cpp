@@ -23,7 +23,9 @@ namespace {
 const fs::path cert_dir = ZARVIK_TEST_CERT_DIR;
 const fs::path program_dir = ZARVIK_SCAN_TEST_BIN_DIR;
 
-QString utf8(const char* text) { return QString::fromUtf8(text); }
+QString utf8(const char* text) {
+    return QString::fromUtf8(text);
+}
 
 std::string sha256_hex(const std::vector<unsigned char>& bytes) {
     unsigned char digest[EVP_MAX_MD_SIZE];
@@ -42,9 +44,9 @@ std::string expected_report(const std::string& token, const ReplaySpec& spec,
     const th10replay summary = replay_writer::expected_summary(spec);
     std::ostringstream json;
     json << R"({"token":")" << token << R"(","replay_hash":")" << sha256_hex(bytes)
-         << R"(","character":)" << int(summary.character) << R"(,"ctype":)"
-         << int(summary.ctype) << R"(,"rank":)" << int(summary.rank) << R"(,"clear":)"
-         << int(summary.clear) << R"(,"score":[)";
+         << R"(","character":)" << int(summary.character) << R"(,"ctype":)" << int(summary.ctype)
+         << R"(,"rank":)" << int(summary.rank) << R"(,"clear":)" << int(summary.clear)
+         << R"(,"score":[)";
     for (int i = 0; i < 6; ++i)
         json << (i ? "," : "") << summary.score[i];
     json << R"(],"player":")" << summary.player << R"(","date":")" << summary.date << R"("})";
@@ -57,7 +59,7 @@ std::vector<std::string> sorted(std::vector<std::string> texts) {
 }
 
 class ScanTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fs::copy_file(cert_dir / "ca.pem", program_dir / "cacert.pem",
                       fs::copy_options::overwrite_existing);
@@ -101,8 +103,8 @@ TEST_F(ScanTest, SavingATokenSendsEveryReplayOnceAndSendingAgainIsQuiet) {
     }
 
     testing::internal::CaptureStdout();
-    auto seen = run_answering([&] { click_button(window, utf8("Token Girin")); },
-                              {type_text("tok-1")});
+    auto seen =
+        run_answering([&] { click_button(window, utf8("Token Girin")); }, {type_text("tok-1")});
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Decompression done.Decompression done.Decompression done.");
     ASSERT_EQ(seen.size(), 2u); // the dialog and the confirmation, nothing else
@@ -121,15 +123,15 @@ TEST_F(ScanTest, SavingATokenSendsEveryReplayOnceAndSendingAgainIsQuiet) {
     ASSERT_EQ(requests.size(), 6u);
     for (std::size_t i = 3; i < 6; ++i)
         EXPECT_EQ(requests[i].status, 409);
-    EXPECT_EQ(sorted(bodies_received()), sorted({expected[0], expected[0], expected[1],
-                                                 expected[1], expected[2], expected[2]}));
+    EXPECT_EQ(sorted(bodies_received()), sorted({expected[0], expected[0], expected[1], expected[1],
+                                                 expected[2], expected[2]}));
 }
 
 TEST_F(ScanTest, TokenThatCannotBeSavedIsStillSent) {
     fs::create_directory("token.txt");
     const std::string report = add_replay("a.rpy", replay_writer::sample_spec(7), "fresh");
-    const auto seen = run_answering([&] { click_button(window, utf8("Token Girin")); },
-                                    {type_text("fresh")});
+    const auto seen =
+        run_answering([&] { click_button(window, utf8("Token Girin")); }, {type_text("fresh")});
     EXPECT_EQ(error_texts(seen), QStringList{utf8("Pim Tokeninizi Kaydedemedi!")});
     EXPECT_EQ(service.accepted_reports(), std::vector<std::string>{report});
 }
@@ -206,8 +208,8 @@ TEST_F(ScanTest, ReplayFolderThatCannotBeListedIsReported) {
 
 TEST(Fingerprint, IsTheSha256OfTheWholeFile) {
     GameFolder folder;
-    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{4095},
-                             std::size_t{4096}, std::size_t{4097}, std::size_t{3 * 4096}}) {
+    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{4095}, std::size_t{4096},
+                             std::size_t{4097}, std::size_t{3 * 4096}}) {
         std::vector<unsigned char> bytes(size);
         for (std::size_t i = 0; i < size; ++i)
             bytes[i] = static_cast<unsigned char>(i * 7 + size);

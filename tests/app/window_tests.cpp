@@ -21,7 +21,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QString utf8(const char* text) { return QString::fromUtf8(text); }
+QString utf8(const char* text) {
+    return QString::fromUtf8(text);
+}
 
 void expect_plain_box(const SeenDialog& box, const char* title, const char* text, int icon) {
     EXPECT_EQ(box.class_name, "QMessageBox");
@@ -38,7 +40,7 @@ void expect_error_box(const SeenDialog& box, const char* text) {
 }
 
 class WindowTest : public ::testing::Test {
-protected:
+  protected:
     GameFolder folder;
 };
 
@@ -135,8 +137,8 @@ TEST_F(WindowTest, TokenDialogAsksPlainlyAndCancelChangesNothing) {
     std::string token = "kept";
     QWidget window;
     build_main_window(window, token);
-    const auto seen = run_answering([&] { click_button(window, utf8("Token Girin")); },
-                                    {cancel_input()});
+    const auto seen =
+        run_answering([&] { click_button(window, utf8("Token Girin")); }, {cancel_input()});
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].class_name, "QInputDialog");
     EXPECT_EQ(seen[0].title, "Zarvik");
@@ -152,8 +154,8 @@ TEST_F(WindowTest, EmptyTokenIsRefused) {
     std::string token = "kept";
     QWidget window;
     build_main_window(window, token);
-    const auto seen = run_answering([&] { click_button(window, utf8("Token Girin")); },
-                                    {type_text("")});
+    const auto seen =
+        run_answering([&] { click_button(window, utf8("Token Girin")); }, {type_text("")});
     ASSERT_EQ(seen.size(), 2u);
     expect_error_box(seen[1], "Pim Token Talep Ediyor!");
     EXPECT_EQ(token, "kept");
@@ -170,7 +172,8 @@ TEST_F(WindowTest, SavedTokenIsConfirmedKeptAndUsedAtOnce) {
     ASSERT_EQ(seen.size(), 2u);
     expect_plain_box(seen[1], "Kaydedildi", "Pim Tokeninizi Başarıyla Kaydetti!",
                      QMessageBox::Information);
-    EXPECT_EQ(token, "\xc5\x9f" "ifre-42");
+    EXPECT_EQ(token, "\xc5\x9f"
+                     "ifre-42");
     EXPECT_EQ(folder.read_file(token_file_name), token);
 }
 
@@ -179,8 +182,8 @@ TEST_F(WindowTest, FailedSaveIsReportedAndTheTokenStillHolds) {
     std::string token;
     QWidget window;
     build_main_window(window, token);
-    auto seen = run_answering([&] { click_button(window, utf8("Token Girin")); },
-                              {type_text("new-token")});
+    auto seen =
+        run_answering([&] { click_button(window, utf8("Token Girin")); }, {type_text("new-token")});
     ASSERT_EQ(seen.size(), 2u);
     expect_error_box(seen[1], "Pim Tokeninizi Kaydedemedi!");
     EXPECT_EQ(token, "new-token");
@@ -195,8 +198,7 @@ TEST_F(WindowTest, SendWithoutTokenSaysNoneIsSaved) {
     std::string token;
     QWidget window;
     build_main_window(window, token);
-    const auto seen =
-        run_answering([&] { click_button(window, utf8("Replay Gönderin")); });
+    const auto seen = run_answering([&] { click_button(window, utf8("Replay Gönderin")); });
     ASSERT_EQ(seen.size(), 1u);
     expect_error_box(seen[0], "Pim Kayıtlı Token Bulamadı!");
 }

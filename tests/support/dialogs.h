@@ -10,7 +10,7 @@
 class QWidget;
 
 struct SeenDialog {
-    QString class_name;  // "QMessageBox" or "QInputDialog"
+    QString class_name; // "QMessageBox" or "QInputDialog"
     QString title;
     QString text;        // message text, or the input dialog's label
     int icon = -1;       // QMessageBox::Icon; -1 for other dialogs

@@ -7,7 +7,7 @@
 #include <string>
 
 class GameFolder {
-public:
+  public:
     // Makes the folders and enters the tool's folder; the working directory
     // is restored when the object goes.
     GameFolder();
@@ -22,7 +22,7 @@ public:
     void write_file(const std::filesystem::path& path, const std::string& bytes) const;
     std::string read_file(const std::filesystem::path& path) const;
 
-private:
+  private:
     QTemporaryDir root_;
     std::filesystem::path game_;
     std::filesystem::path previous_directory_;
