@@ -16,13 +16,13 @@
 
 namespace {
 
-const replay_writer::ReplaySpec& bench_spec() {
-    static const replay_writer::ReplaySpec spec = replay_writer::sample_spec(2024, 1 << 20);
-    return spec;
+const replay_writer::ReplayPlan& bench_plan() {
+    static const replay_writer::ReplayPlan plan = replay_writer::sample_plan(2024, 1 << 20);
+    return plan;
 }
 
 const std::vector<unsigned char>& bench_file() {
-    static const std::vector<unsigned char> file = replay_writer::build_replay(bench_spec());
+    static const std::vector<unsigned char> file = replay_writer::build_replay(bench_plan());
     return file;
 }
 
@@ -33,7 +33,7 @@ struct NullBuffer : std::streambuf {
 
 void BM_th10decode(benchmark::State& state) {
     const std::vector<unsigned char>& file = bench_file();
-    const std::size_t output_size = replay_writer::build_body(bench_spec()).size();
+    const std::size_t output_size = replay_writer::build_body(bench_plan()).size();
     std::vector<unsigned char> work(file.size());
     th10replay record;
     NullBuffer null;

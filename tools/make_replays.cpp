@@ -12,7 +12,7 @@
 
 namespace {
 
-using replay_writer::ReplaySpec;
+using replay_writer::ReplayPlan;
 
 struct Named {
     std::string name;
@@ -39,26 +39,26 @@ std::vector<Named> demo_replays() {
     std::vector<Named> out;
     std::uint32_t seed = 101;
     for (const Demo& demo : demos) {
-        ReplaySpec spec = replay_writer::sample_spec(seed++, demo.body_bytes);
-        spec.player = demo.player;
-        spec.character = demo.character;
-        spec.ctype = demo.ctype;
-        spec.rank = demo.rank;
-        spec.date = demo.date;
+        ReplayPlan plan = replay_writer::sample_plan(seed++, demo.body_bytes);
+        plan.player = demo.player;
+        plan.character = demo.character;
+        plan.ctype = demo.ctype;
+        plan.rank = demo.rank;
+        plan.date = demo.date;
         // Keep the records consistent with the chosen stage count.
-        spec.stage_count = demo.stages;
-        spec.clear = static_cast<std::uint8_t>(demo.stages == 6 ? 8 : demo.stages);
-        spec.stages.clear();
+        plan.stage_count = demo.stages;
+        plan.clear = static_cast<std::uint8_t>(demo.stages == 6 ? 8 : demo.stages);
+        plan.stages.clear();
         std::uint32_t score = 0;
         for (std::uint32_t i = 0; i < demo.stages; ++i) {
             const auto length = static_cast<std::uint32_t>(demo.body_bytes / demo.stages - 0x1C4);
-            spec.stages.push_back(replay_writer::Stage{score, length + 97 * i});
+            plan.stages.push_back(replay_writer::Stage{score, length + 97 * i});
             score += 180000 + 37000 * i + seed * 1300;
         }
-        spec.final_score = score;
+        plan.final_score = score;
         char name[32];
         std::snprintf(name, sizeof name, "demo_%02zu.rpy", out.size() + 1);
-        out.push_back({name, replay_writer::build_replay(spec)});
+        out.push_back({name, replay_writer::build_replay(plan)});
     }
     return out;
 }
@@ -68,19 +68,19 @@ std::vector<Named> corpus() {
     // Sound replays of every stage-count shape, kept small for the fuzzer.
     const std::uint8_t counts[] = {0, 1, 3, 6, 7};
     for (std::uint8_t count : counts) {
-        ReplaySpec spec = replay_writer::sample_spec(count + 1u, 0x300);
-        spec.stage_count = count;
-        spec.stages.resize(count, replay_writer::Stage{1000, 40});
+        ReplayPlan plan = replay_writer::sample_plan(count + 1u, 0x300);
+        plan.stage_count = count;
+        plan.stages.resize(count, replay_writer::Stage{1000, 40});
         out.push_back(
-            {"stages_" + std::to_string(count) + ".rpy", replay_writer::build_replay(spec)});
+            {"stages_" + std::to_string(count) + ".rpy", replay_writer::build_replay(plan)});
     }
     // Broken ones next to the limits: a walk off the end, a short body, a
     // cut file, a bare header, no date.
-    ReplaySpec spec = replay_writer::sample_spec(9, 0x200);
-    spec.stage_count = 4;
-    spec.stages.resize(1);
-    out.push_back({"walk_off.rpy", replay_writer::build_replay(spec)});
-    std::vector<unsigned char> body = replay_writer::build_body(replay_writer::sample_spec(10, 0));
+    ReplayPlan plan = replay_writer::sample_plan(9, 0x200);
+    plan.stage_count = 4;
+    plan.stages.resize(1);
+    out.push_back({"walk_off.rpy", replay_writer::build_replay(plan)});
+    std::vector<unsigned char> body = replay_writer::build_body(replay_writer::sample_plan(10, 0));
     body.resize(0x50);
     out.push_back({"short_body.rpy", replay_writer::pack_replay(body, "Date 20/02/02 02:02")});
     std::vector<unsigned char> cut = out.front().bytes;
@@ -88,9 +88,9 @@ std::vector<Named> corpus() {
     out.push_back({"cut.rpy", cut});
     cut.resize(0x24);
     out.push_back({"header_only.rpy", cut});
-    spec = replay_writer::sample_spec(11, 0x100);
-    spec.with_date = false;
-    out.push_back({"no_date.rpy", replay_writer::build_replay(spec)});
+    plan = replay_writer::sample_plan(11, 0x100);
+    plan.with_date = false;
+    out.push_back({"no_date.rpy", replay_writer::build_replay(plan)});
     return out;
 }
 

@@ -16,7 +16,7 @@
 #include <sstream>
 
 namespace fs = std::filesystem;
-using replay_writer::ReplaySpec;
+using replay_writer::ReplayPlan;
 
 namespace {
 
@@ -39,9 +39,9 @@ std::string sha256_hex(const std::vector<unsigned char>& bytes) {
 
 // The report the service should receive for a replay, from the writer's own
 // inputs (names and dates here need no escaping).
-std::string expected_report(const std::string& token, const ReplaySpec& spec,
+std::string expected_report(const std::string& token, const ReplayPlan& plan,
                             const std::vector<unsigned char>& bytes) {
-    const th10replay summary = replay_writer::expected_summary(spec);
+    const th10replay summary = replay_writer::expected_summary(plan);
     std::ostringstream json;
     json << R"({"token":")" << token << R"(","replay_hash":")" << sha256_hex(bytes)
          << R"(","character":)" << int(summary.character) << R"(,"ctype":)" << int(summary.ctype)
@@ -68,13 +68,13 @@ class ScanTest : public ::testing::Test {
         build_main_window(window, token);
     }
 
-    // Writes a replay made from `spec` as replay/<name>; returns the report
+    // Writes a replay made from `plan` as replay/<name>; returns the report
     // the service should receive for it with `token_sent`.
-    std::string add_replay(const std::string& name, const ReplaySpec& spec,
+    std::string add_replay(const std::string& name, const ReplayPlan& plan,
                            const std::string& token_sent = "tok-1") {
-        const std::vector<unsigned char> bytes = replay_writer::build_replay(spec);
+        const std::vector<unsigned char> bytes = replay_writer::build_replay(plan);
         EXPECT_TRUE(replay_writer::write_file((folder.replays() / name).string(), bytes));
-        return expected_report(token_sent, spec, bytes);
+        return expected_report(token_sent, plan, bytes);
     }
 
     std::vector<std::string> bodies_received() const {
@@ -96,10 +96,10 @@ TEST_F(ScanTest, SavingATokenSendsEveryReplayOnceAndSendingAgainIsQuiet) {
     std::vector<std::string> expected;
     const std::uint8_t stage_counts[] = {1, 3, 6};
     for (std::uint32_t i = 0; i < 3; ++i) {
-        ReplaySpec spec = replay_writer::sample_spec(40 + i, 0x6000);
-        spec.stage_count = stage_counts[i];
-        spec.stages.resize(stage_counts[i], replay_writer::Stage{123456, 0x200});
-        expected.push_back(add_replay("th10_0" + std::to_string(i + 1) + ".rpy", spec));
+        ReplayPlan plan = replay_writer::sample_plan(40 + i, 0x6000);
+        plan.stage_count = stage_counts[i];
+        plan.stages.resize(stage_counts[i], replay_writer::Stage{123456, 0x200});
+        expected.push_back(add_replay("th10_0" + std::to_string(i + 1) + ".rpy", plan));
     }
 
     testing::internal::CaptureStdout();
@@ -129,7 +129,7 @@ TEST_F(ScanTest, SavingATokenSendsEveryReplayOnceAndSendingAgainIsQuiet) {
 
 TEST_F(ScanTest, TokenThatCannotBeSavedIsStillSent) {
     fs::create_directory("token.txt");
-    const std::string report = add_replay("a.rpy", replay_writer::sample_spec(7), "fresh");
+    const std::string report = add_replay("a.rpy", replay_writer::sample_plan(7), "fresh");
     const auto seen =
         run_answering([&] { click_button(window, utf8("Token Girin")); }, {type_text("fresh")});
     EXPECT_EQ(error_texts(seen), QStringList{utf8("Pim Tokeninizi Kaydedemedi!")});
@@ -138,8 +138,8 @@ TEST_F(ScanTest, TokenThatCannotBeSavedIsStillSent) {
 
 TEST_F(ScanTest, EveryRefusedReplayGetsOneBoxWithTheStatus) {
     token = "tok-1";
-    add_replay("a.rpy", replay_writer::sample_spec(1));
-    add_replay("b.rpy", replay_writer::sample_spec(2));
+    add_replay("a.rpy", replay_writer::sample_plan(1));
+    add_replay("b.rpy", replay_writer::sample_plan(2));
     service.force_status(401);
     const auto seen = run_answering([&] { click_button(window, utf8("Replay Gönderin")); });
     EXPECT_EQ(error_texts(seen), (QStringList{"401", "401"}));
@@ -148,16 +148,16 @@ TEST_F(ScanTest, EveryRefusedReplayGetsOneBoxWithTheStatus) {
 
 TEST_F(ScanTest, OnlyRegularFilesEndingInRpyAreSent) {
     token = "tok-1";
-    const std::string a = add_replay("a.rpy", replay_writer::sample_spec(1));
-    const std::string ab = add_replay("a.b.rpy", replay_writer::sample_spec(2));
-    add_replay("b.txt", replay_writer::sample_spec(3));
-    add_replay(".rpy", replay_writer::sample_spec(4));
-    add_replay("A.RPY", replay_writer::sample_spec(5));
-    add_replay("upper.Rpy", replay_writer::sample_spec(6));
+    const std::string a = add_replay("a.rpy", replay_writer::sample_plan(1));
+    const std::string ab = add_replay("a.b.rpy", replay_writer::sample_plan(2));
+    add_replay("b.txt", replay_writer::sample_plan(3));
+    add_replay(".rpy", replay_writer::sample_plan(4));
+    add_replay("A.RPY", replay_writer::sample_plan(5));
+    add_replay("upper.Rpy", replay_writer::sample_plan(6));
     fs::create_directory(folder.replays() / "c.rpy");
-    add_replay("c.rpy/inner.rpy", replay_writer::sample_spec(7));
+    add_replay("c.rpy/inner.rpy", replay_writer::sample_plan(7));
     // Links are followed to what they name; one that names nothing is passed over.
-    const std::string linked = add_replay("target.dat", replay_writer::sample_spec(8));
+    const std::string linked = add_replay("target.dat", replay_writer::sample_plan(8));
     fs::create_symlink("target.dat", folder.replays() / "link.rpy");
     fs::create_symlink("nowhere.dat", folder.replays() / "dangling.rpy");
 
@@ -175,8 +175,8 @@ TEST_F(ScanTest, EmptyFolderSendsAndShowsNothing) {
 
 TEST_F(ScanTest, MalformedReplaysAreNamedAndNeverSent) {
     token = "tok-1";
-    const std::string good = add_replay("good.rpy", replay_writer::sample_spec(3));
-    std::vector<unsigned char> cut = replay_writer::build_replay(replay_writer::sample_spec(4));
+    const std::string good = add_replay("good.rpy", replay_writer::sample_plan(3));
+    std::vector<unsigned char> cut = replay_writer::build_replay(replay_writer::sample_plan(4));
     cut.resize(cut.size() / 2);
     ASSERT_TRUE(replay_writer::write_file((folder.replays() / "cut.rpy").string(), cut));
     folder.write_file(folder.replays() / "we\"ird\\name.rpy", "too short");

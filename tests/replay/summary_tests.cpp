@@ -16,7 +16,7 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-using replay_writer::ReplaySpec;
+using replay_writer::ReplayPlan;
 using replay_writer::Stage;
 
 void store_u32(Bytes& bytes, std::size_t at, std::uint32_t value) {
@@ -67,16 +67,16 @@ void expect_malformed(const Bytes& file, bool decompressed) {
     EXPECT_EQ(outcome.printed, decompressed ? "Decompression done." : "");
 }
 
-ReplaySpec spec_with_stages(std::uint8_t count, std::size_t records) {
-    ReplaySpec spec;
-    spec.stage_count = count;
-    spec.stages.clear();
+ReplayPlan plan_with_stages(std::uint8_t count, std::size_t records) {
+    ReplayPlan plan;
+    plan.stage_count = count;
+    plan.stages.clear();
     for (std::size_t i = 0; i < records; ++i) {
-        spec.stages.push_back(Stage{static_cast<std::uint32_t>(1000 * i + 7),
+        plan.stages.push_back(Stage{static_cast<std::uint32_t>(1000 * i + 7),
                                     static_cast<std::uint32_t>(16 + 37 * i)});
     }
-    spec.final_score = 123456;
-    return spec;
+    plan.final_score = 123456;
+    return plan;
 }
 
 TEST(Summary, StageScoresFollowTheWalk) {
@@ -97,13 +97,13 @@ TEST(Summary, StageScoresFollowTheWalk) {
         {200, 7, {10070, 20070, 30070, 40070, 50070, 1234560}},
     };
     for (const Case& c : cases) {
-        const ReplaySpec spec = spec_with_stages(c.count, c.records);
-        const Outcome outcome = run_decode(replay_writer::build_replay(spec));
+        const ReplayPlan plan = plan_with_stages(c.count, c.records);
+        const Outcome outcome = run_decode(replay_writer::build_replay(plan));
         ASSERT_TRUE(outcome.ok) << int{c.count};
         EXPECT_EQ(std::vector<std::uint32_t>(outcome.record.score, outcome.record.score + 6),
                   std::vector<std::uint32_t>(c.score, c.score + 6))
             << int{c.count};
-        th10replay expected = replay_writer::expected_summary(spec);
+        th10replay expected = replay_writer::expected_summary(plan);
         expected.date = "keep date";
         expected.replay_hash = "keep hash";
         EXPECT_TRUE(same(outcome.record, expected)) << int{c.count};
@@ -112,13 +112,13 @@ TEST(Summary, StageScoresFollowTheWalk) {
 }
 
 TEST(Summary, FieldsNamesAndWrappingScores) {
-    ReplaySpec spec = spec_with_stages(2, 2);
-    spec.character = 2;
-    spec.ctype = 1;
-    spec.rank = 3;
-    spec.clear = 8;
-    spec.stages[1].stored_score = 0x20000000; // tenfold is 0x1'4000'0000
-    spec.final_score = 0xFFFFFFFF;
+    ReplayPlan plan = plan_with_stages(2, 2);
+    plan.character = 2;
+    plan.ctype = 1;
+    plan.rank = 3;
+    plan.clear = 8;
+    plan.stages[1].stored_score = 0x20000000; // tenfold is 0x1'4000'0000
+    plan.final_score = 0xFFFFFFFF;
     struct Name {
         std::string stored;
         std::string player;
@@ -130,8 +130,8 @@ TEST(Summary, FieldsNamesAndWrappingScores) {
                           {std::string("\0bc", 3), ""},
                           {"\xC3\xA7\xC4\x9F", "\xC3\xA7\xC4\x9F"}};
     for (const Name& name : names) {
-        spec.player = name.stored;
-        const Outcome outcome = run_decode(replay_writer::build_replay(spec));
+        plan.player = name.stored;
+        const Outcome outcome = run_decode(replay_writer::build_replay(plan));
         ASSERT_TRUE(outcome.ok);
         EXPECT_EQ(outcome.record.player, name.player);
         EXPECT_EQ(outcome.record.character, 2);
@@ -145,13 +145,13 @@ TEST(Summary, FieldsNamesAndWrappingScores) {
     }
 }
 
-TEST(Summary, SampleReplaysMatchTheirSpecs) {
+TEST(Summary, SampleReplaysMatchTheirPlans) {
     const auto dir = std::filesystem::temp_directory_path() /
                      ("zarvik-replay-tests-" + std::to_string(std::random_device{}()));
     std::filesystem::create_directories(dir);
     for (std::uint32_t seed = 1; seed <= 24; ++seed) {
-        const ReplaySpec spec = replay_writer::sample_spec(seed, 0x800 + seed * 0x301);
-        Bytes file = replay_writer::build_replay(spec);
+        const ReplayPlan plan = replay_writer::sample_plan(seed, 0x800 + seed * 0x301);
+        Bytes file = replay_writer::build_replay(plan);
         const auto path = dir / ("sample" + std::to_string(seed) + ".rpy");
         ASSERT_TRUE(replay_writer::write_file(path.string(), file));
         th10replay record;
@@ -159,19 +159,19 @@ TEST(Summary, SampleReplaysMatchTheirSpecs) {
         ASSERT_TRUE(th10decode(file.data(), file.size(), record));
         testing::internal::GetCapturedStdout();
         record.date = getReplayDate(path);
-        EXPECT_TRUE(same(record, replay_writer::expected_summary(spec))) << seed;
+        EXPECT_TRUE(same(record, replay_writer::expected_summary(plan))) << seed;
         EXPECT_EQ(record.date.size(), 14u);
     }
     std::filesystem::remove_all(dir);
 }
 
 TEST(Malformed, HeaderAndSizeLimits) {
-    const Bytes good = replay_writer::build_replay(spec_with_stages(3, 3));
+    const Bytes good = replay_writer::build_replay(plan_with_stages(3, 3));
     expect_malformed({}, false);
     expect_malformed(Bytes(good.begin(), good.begin() + 0x23), false);
 
     // The body must lie inside the file: L = size - 0x24 is the limit.
-    const std::size_t trailer = replay_writer::build_trailer(spec_with_stages(3, 3)).size();
+    const std::size_t trailer = replay_writer::build_trailer(plan_with_stages(3, 3)).size();
     Bytes bad = good;
     store_u32(bad, 0x1C, static_cast<std::uint32_t>(good.size() - 0x24 + 1));
     expect_malformed(bad, false);
@@ -201,8 +201,8 @@ TEST(Malformed, HeaderAndSizeLimits) {
 TEST(Malformed, ReadsOutsideWhatTheBodyHolds) {
     // A body that decompresses to fewer bytes than the fixed fields need,
     // although D claims enough.
-    const ReplaySpec spec = spec_with_stages(1, 1);
-    Bytes body = replay_writer::build_body(spec);
+    const ReplayPlan plan = plan_with_stages(1, 1);
+    Bytes body = replay_writer::build_body(plan);
     Bytes file = replay_writer::pack_replay(Bytes(body.begin(), body.begin() + 0x5F), "");
     store_u32(file, 0x20, 0x400);
     expect_malformed(file, true);
@@ -215,18 +215,18 @@ TEST(Malformed, ReadsOutsideWhatTheBodyHolds) {
     EXPECT_TRUE(run_decode(file).ok);
 
     // A stage count promising records that are not there.
-    expect_malformed(replay_writer::build_replay(spec_with_stages(3, 1)), true);
-    expect_malformed(replay_writer::build_replay(spec_with_stages(2, 0)), true);
+    expect_malformed(replay_writer::build_replay(plan_with_stages(3, 1)), true);
+    expect_malformed(replay_writer::build_replay(plan_with_stages(2, 0)), true);
 
     // The same with D large enough: the missing bytes were never written.
-    ReplaySpec two = spec_with_stages(2, 1);
+    ReplayPlan two = plan_with_stages(2, 1);
     file = replay_writer::pack_replay(replay_writer::build_body(two), "");
     store_u32(file, 0x20, 0x10000);
     expect_malformed(file, true);
 
     // A stage length stepping off the body, and one that would wrap around to
     // a small offset in 32-bit arithmetic.
-    ReplaySpec walk = spec_with_stages(2, 2);
+    ReplayPlan walk = plan_with_stages(2, 2);
     for (std::uint32_t length : {0x7FFFFFFFu, 0xFFFFFFFFu, 0xFFFFFE3Cu - 0x64u + 0x20u}) {
         body = replay_writer::build_body(walk);
         store_u32(body, 0x64 + 0x08, length);
@@ -312,9 +312,9 @@ TEST_F(ReplayDate, MissingMarkerOrFile) {
     EXPECT_EQ(getReplayDate(dir_ / "absent.rpy"), "");
     EXPECT_EQ(getReplayDate(dir_), "");
 
-    ReplaySpec spec;
-    spec.with_date = false;
-    const Bytes built = replay_writer::build_replay(spec);
+    ReplayPlan plan;
+    plan.with_date = false;
+    const Bytes built = replay_writer::build_replay(plan);
     EXPECT_EQ(getReplayDate(file(std::string(built.begin(), built.end()))), "");
 }
 

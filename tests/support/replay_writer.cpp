@@ -222,18 +222,18 @@ std::vector<unsigned char> compress(const unsigned char* data, std::size_t size)
     return out.take();
 }
 
-std::vector<unsigned char> build_body(const ReplaySpec& spec) {
+std::vector<unsigned char> build_body(const ReplayPlan& plan) {
     std::size_t size = 0x64;
-    for (const Stage& stage : spec.stages) {
+    for (const Stage& stage : plan.stages) {
         size += 0x1C4 + std::size_t{stage.extra_length};
     }
-    size += spec.extra_body_bytes;
+    size += plan.extra_body_bytes;
 
     std::vector<unsigned char> body(size, 0);
-    Rng rng = make_rng(spec.seed);
+    Rng rng = make_rng(plan.seed);
     fill_state(body, 0x08, 0x64, rng);
     std::size_t at = 0x64;
-    for (const Stage& stage : spec.stages) {
+    for (const Stage& stage : plan.stages) {
         fill_state(body, at, at + 0x1C4, rng);
         store_u32(body, at + 0x08, stage.extra_length);
         store_u32(body, at + 0x0C, stage.stored_score);
@@ -243,14 +243,14 @@ std::vector<unsigned char> build_body(const ReplaySpec& spec) {
     fill_play(body, at, size, rng);
 
     for (std::size_t i = 0; i < 8; ++i) {
-        body[i] = i < spec.player.size() ? static_cast<unsigned char>(spec.player[i]) : 0;
+        body[i] = i < plan.player.size() ? static_cast<unsigned char>(plan.player[i]) : 0;
     }
-    store_u32(body, 0x10, spec.final_score);
-    body[0x4C] = spec.stage_count;
-    body[0x50] = spec.character;
-    body[0x54] = spec.ctype;
-    body[0x58] = spec.rank;
-    body[0x5C] = spec.clear;
+    store_u32(body, 0x10, plan.final_score);
+    body[0x4C] = plan.stage_count;
+    body[0x50] = plan.character;
+    body[0x54] = plan.ctype;
+    body[0x58] = plan.rank;
+    body[0x5C] = plan.clear;
     return body;
 }
 
@@ -264,10 +264,10 @@ const char* const trailer_tail = "Slow Rate 0.00\r\n"
 
 } // namespace
 
-std::string build_trailer(const ReplaySpec& spec) {
+std::string build_trailer(const ReplayPlan& plan) {
     std::string tail;
-    if (spec.with_date) {
-        tail += "Date " + spec.date.substr(0, max_date_text) + "\r\n";
+    if (plan.with_date) {
+        tail += "Date " + plan.date.substr(0, max_date_text) + "\r\n";
     }
     tail += trailer_tail;
     std::string text = trailer_head;
@@ -294,64 +294,64 @@ std::vector<unsigned char> pack_replay(const std::vector<unsigned char>& body,
     return file;
 }
 
-std::vector<unsigned char> build_replay(const ReplaySpec& spec) {
-    return pack_replay(build_body(spec), build_trailer(spec));
+std::vector<unsigned char> build_replay(const ReplayPlan& plan) {
+    return pack_replay(build_body(plan), build_trailer(plan));
 }
 
-th10replay expected_summary(const ReplaySpec& spec) {
+th10replay expected_summary(const ReplayPlan& plan) {
     th10replay summary;
-    summary.character = spec.character;
-    summary.ctype = spec.ctype;
-    summary.rank = spec.rank;
-    summary.clear = spec.clear;
+    summary.character = plan.character;
+    summary.ctype = plan.ctype;
+    summary.rank = plan.rank;
+    summary.clear = plan.clear;
 
-    const std::size_t stages = std::min<std::size_t>(spec.stage_count, 6);
+    const std::size_t stages = std::min<std::size_t>(plan.stage_count, 6);
     for (std::size_t k = 0; k + 1 < stages; ++k) {
-        summary.score[k] = spec.stages.at(k + 1).stored_score * 10u;
+        summary.score[k] = plan.stages.at(k + 1).stored_score * 10u;
     }
     if (stages >= 1) {
-        summary.score[stages - 1] = spec.final_score * 10u;
+        summary.score[stages - 1] = plan.final_score * 10u;
     }
 
-    const std::string name = spec.player.substr(0, 8);
+    const std::string name = plan.player.substr(0, 8);
     summary.player = name.substr(0, name.find('\0'));
-    if (spec.with_date) {
-        const std::string after = spec.date.substr(0, max_date_text) + "\r\n" + trailer_tail;
+    if (plan.with_date) {
+        const std::string after = plan.date.substr(0, max_date_text) + "\r\n" + trailer_tail;
         summary.date = after.substr(0, 14);
     }
     return summary;
 }
 
-ReplaySpec sample_spec(std::uint32_t seed, std::size_t body_bytes) {
+ReplayPlan sample_plan(std::uint32_t seed, std::size_t body_bytes) {
     static const char* const names[] = {"Deniz", "AYSEGUL", "kerem", "A",        "zeynep_k",
                                         "Mert",  "oz",      "Elif",  "burak_07", "selin"};
     Rng rng = make_rng(seed);
-    ReplaySpec spec;
-    spec.seed = seed;
-    spec.player = names[rng.below(sizeof names / sizeof names[0])];
-    spec.character = static_cast<std::uint8_t>(rng.below(3));
-    spec.ctype = static_cast<std::uint8_t>(rng.below(3));
-    spec.rank = static_cast<std::uint8_t>(rng.below(5));
+    ReplayPlan plan;
+    plan.seed = seed;
+    plan.player = names[rng.below(sizeof names / sizeof names[0])];
+    plan.character = static_cast<std::uint8_t>(rng.below(3));
+    plan.ctype = static_cast<std::uint8_t>(rng.below(3));
+    plan.rank = static_cast<std::uint8_t>(rng.below(5));
     // Extra-stage replays have one stage; others one to six.
-    spec.stage_count = static_cast<std::uint8_t>(spec.rank == 4 ? 1 : 1 + rng.below(6));
-    spec.clear = static_cast<std::uint8_t>(spec.stage_count == 6 ? 8 : spec.stage_count);
+    plan.stage_count = static_cast<std::uint8_t>(plan.rank == 4 ? 1 : 1 + rng.below(6));
+    plan.clear = static_cast<std::uint8_t>(plan.stage_count == 6 ? 8 : plan.stage_count);
 
-    const std::size_t per_stage = body_bytes / spec.stage_count;
-    spec.stages.clear();
+    const std::size_t per_stage = body_bytes / plan.stage_count;
+    plan.stages.clear();
     std::uint32_t score = 0;
-    for (std::uint8_t i = 0; i < spec.stage_count; ++i) {
-        spec.stages.push_back(
+    for (std::uint8_t i = 0; i < plan.stage_count; ++i) {
+        plan.stages.push_back(
             Stage{score, static_cast<std::uint32_t>(per_stage > 0x1C4 ? per_stage - 0x1C4 : 16)});
         score += 200000 + rng.below(3000000);
     }
-    spec.final_score = score;
-    spec.extra_body_bytes = rng.below(64);
+    plan.final_score = score;
+    plan.extra_body_bytes = rng.below(64);
 
     char date[32];
     std::snprintf(date, sizeof date, "%02u/%02u/%02u %02u:%02u", 10 + rng.below(15),
                   1 + rng.below(12), 1 + rng.below(28), rng.below(24), rng.below(60));
-    spec.date = date;
-    return spec;
+    plan.date = date;
+    return plan;
 }
 
 bool write_file(const std::string& path, const std::vector<unsigned char>& bytes) {

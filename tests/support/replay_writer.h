@@ -39,7 +39,7 @@ struct Stage {
 };
 
 // The summary fields and shape of one replay.
-struct ReplaySpec {
+struct ReplayPlan {
     // Player name bytes; at most 8 are stored, padded with NUL. May hold any
     // byte, NUL included.
     std::string player = "PLAYER";
@@ -68,30 +68,30 @@ struct ReplaySpec {
 // The decompressed body: fixed fields, stage records, extra bytes. Filler
 // bytes look like recorded input (long runs with occasional changes), so the
 // body compresses roughly as real ones do.
-std::vector<unsigned char> build_body(const ReplaySpec& spec);
+std::vector<unsigned char> build_body(const ReplayPlan& plan);
 
 // The trailing text block with the date in its last 200 bytes (or without a
 // date marker when with_date is false). At least 200 bytes long.
-std::string build_trailer(const ReplaySpec& spec);
+std::string build_trailer(const ReplayPlan& plan);
 
 // A whole file around any body: a 0x24-byte header (L at 0x1C, D at 0x20,
 // D = body.size()), the compressed and scrambled body, then `trailer`.
 std::vector<unsigned char> pack_replay(const std::vector<unsigned char>& body,
                                        const std::string& trailer);
 
-// pack_replay(build_body(spec), build_trailer(spec)).
-std::vector<unsigned char> build_replay(const ReplaySpec& spec);
+// pack_replay(build_body(plan), build_trailer(plan)).
+std::vector<unsigned char> build_replay(const ReplayPlan& plan);
 
-// The summary a correct reader extracts from build_replay(spec), worked out
-// from the spec's fields by the format's rules (stage count capped at 6,
+// The summary a correct reader extracts from build_replay(plan), worked out
+// from the plan's fields by the format's rules (stage count capped at 6,
 // record i's score to entry i - 1, the final score to entry S - 1, scores
 // times 10 modulo 2^32, name up to the first NUL, the 14 bytes after "Date ").
-// `replay_hash` stays empty. Needs a consistent spec (see `stages`).
-th10replay expected_summary(const ReplaySpec& spec);
+// `replay_hash` stays empty. Needs a consistent plan (see `stages`).
+th10replay expected_summary(const ReplayPlan& plan);
 
-// A varied, realistic spec derived from `seed` (name, character, stage count,
+// A varied, realistic plan derived from `seed` (name, character, stage count,
 // scores, date, body size around `body_bytes`).
-ReplaySpec sample_spec(std::uint32_t seed, std::size_t body_bytes = 0x4000);
+ReplayPlan sample_plan(std::uint32_t seed, std::size_t body_bytes = 0x4000);
 
 // Writes `bytes` to `path`; false when the file cannot be written.
 bool write_file(const std::string& path, const std::vector<unsigned char>& bytes);
