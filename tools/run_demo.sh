@@ -26,6 +26,18 @@ log="$demo/service.log"
   --key "$certs/server.key" >"$log" 2>&1 &
 service=$!
 trap 'kill "$service" 2>/dev/null || true; wait "$service" 2>/dev/null || true' EXIT
+# A service that cannot listen (say one left running holds the port) exits at
+# once with the reason; the demo must not go on against the other one.
+for _ in $(seq 50); do
+  grep -q ' listening on ' "$log" && break
+  kill -0 "$service" 2>/dev/null || break
+  sleep 0.1
+done
+if ! grep -q ' listening on ' "$log"; then
+  cat "$log" >&2
+  echo "demo: the score service did not start" >&2
+  exit 1
+fi
 tail -n +1 -f "$log" --pid "$service" &
 
 echo "Demo game folder: $demo/game ($replays replays); score service on https://localhost:$port"

@@ -4,6 +4,7 @@
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 pkg_check_modules(CPP_HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+find_package(nlohmann_json REQUIRED)
 
 # Throw-away TLS material, made in the build tree and never committed.
 set(zarvik_test_cert_dir ${CMAKE_CURRENT_BINARY_DIR}/test-certs)
@@ -23,7 +24,8 @@ add_custom_target(zarvik_test_certs DEPENDS ${zarvik_test_cert_files})
 add_library(zarvik_score_service STATIC ${CMAKE_CURRENT_SOURCE_DIR}/score_service.cpp)
 target_include_directories(zarvik_score_service PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(zarvik_score_service
-  PUBLIC PkgConfig::CPP_HTTPLIB OpenSSL::SSL OpenSSL::Crypto Threads::Threads)
+  PUBLIC PkgConfig::CPP_HTTPLIB OpenSSL::SSL OpenSSL::Crypto Threads::Threads
+  PRIVATE nlohmann_json::nlohmann_json)
 # Users find the certificates through ZARVIK_TEST_CERT_DIR, and get them built.
 target_compile_definitions(zarvik_score_service
   PUBLIC ZARVIK_TEST_CERT_DIR="${zarvik_test_cert_dir}")

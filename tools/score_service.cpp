@@ -1,17 +1,23 @@
 #include "tools/score_service.h"
 
 #include <httplib.h>
+#include <nlohmann/json.hpp>
+#include <openssl/err.h>
 
 #include <atomic>
-#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <netdb.h>
 #include <ostream>
 #include <set>
 #include <strings.h>
+#include <sys/socket.h>
+#include <sys/types.h>
 #include <thread>
+#include <unistd.h>
 
 namespace score_service {
 
@@ -19,72 +25,88 @@ namespace {
 
 const char upload_path[] = "/upload/th10";
 
-// A strict reader for the one report layout: no blanks, fixed key order.
-class report_reader {
-  public:
-    explicit report_reader(const std::string& text) : text_(text) {}
+// httplib's default options add SO_REUSEPORT, with which a second service can
+// bind a port that one is listening on and take a share of its connections.
+// SO_REUSEADDR alone still lets a restarted service bind while connections of
+// the last one linger.
+void allow_address_reuse(int socket) {
+    const int yes = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+}
 
-    bool literal(const char* expected) {
-        for (; *expected; ++expected, ++at_)
-            if (at_ >= text_.size() || text_[at_] != *expected)
-                return false;
-        return true;
+// httplib does not say why a bind failed, so a socket of our own is bound to
+// the same address the same way to learn it.
+std::string bind_failure(const std::string& host, int port) {
+    const std::string where = host + ":" + std::to_string(port);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* found = nullptr;
+    const int lookup = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    if (lookup != 0)
+        return "cannot listen on " + where + ": " + gai_strerror(lookup);
+    int error = 0;
+    const int probe = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+    if (probe < 0) {
+        error = errno;
+    } else {
+        allow_address_reuse(probe);
+        if (bind(probe, found->ai_addr, found->ai_addrlen) != 0)
+            error = errno;
+        close(probe);
     }
+    freeaddrinfo(found);
+    if (error == EADDRINUSE)
+        return "port " + std::to_string(port) +
+               " is in use (most likely by a score service or demo left running)";
+    if (error != 0)
+        return "cannot listen on " + where + ": " + std::strerror(error);
+    return "cannot listen on " + where;
+}
 
-    bool key(const char* name) { return literal("\"") && literal(name) && literal("\":"); }
+// The first reason OpenSSL recorded on this thread, as ": reason", or nothing.
+std::string tls_reason() {
+    const unsigned long code = ERR_peek_error();
+    if (code == 0)
+        return {};
+    // A file that cannot be opened is recorded as the system's error number.
+    if (ERR_GET_LIB(code) == ERR_LIB_SYS)
+        return std::string(": ") + std::strerror(ERR_GET_REASON(code));
+    const char* reason = ERR_reason_error_string(code);
+    return reason ? std::string(": ") + reason : std::string();
+}
 
-    // A JSON string with only JSON's escapes; `contents` gets what lies
-    // between the quotes, escapes left as written.
-    bool string(std::string& contents) {
-        if (!literal("\""))
-            return false;
-        const std::size_t start = at_;
-        while (at_ < text_.size()) {
-            const auto byte = static_cast<unsigned char>(text_[at_++]);
-            if (byte == '"') {
-                contents = text_.substr(start, at_ - 1 - start);
-                return true;
-            }
-            if (byte < 0x20)
-                return false;
-            if (byte == '\\' && !escape())
-                return false;
+// The parser allows blanks between tokens, which the client never sends, and
+// only UTF-8 inside strings, while the client passes names and dates on byte
+// for byte. So blanks outside strings are refused here, and every byte above
+// 0x7f goes to the parser as an ASCII stand-in: inside a string it is taken
+// like any other character, anywhere else it stays an error.
+std::optional<std::string> parsable_copy(const std::string& body) {
+    std::string copy = body;
+    bool in_string = false, after_backslash = false;
+    for (char& c : copy) {
+        if (in_string) {
+            if (after_backslash)
+                after_backslash = false;
+            else if (c == '\\')
+                after_backslash = true;
+            else if (c == '"')
+                in_string = false;
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+            return std::nullopt;
         }
-        return false;
+        if (static_cast<unsigned char>(c) > 0x7f)
+            c = '?';
     }
+    return copy;
+}
 
-    bool escape() {
-        if (at_ >= text_.size())
-            return false;
-        const char kind = text_[at_++];
-        if (kind != 'u')
-            return kind != '\0' && std::strchr("\"\\/bfnrt", kind) != nullptr;
-        for (int digit = 0; digit < 4; ++digit, ++at_)
-            if (at_ >= text_.size() || !std::isxdigit(static_cast<unsigned char>(text_[at_])))
-                return false;
-        return true;
-    }
-
-    // A non-negative decimal without sign, fraction, exponent or leading zero.
-    bool number(std::uint64_t max) {
-        const std::size_t start = at_;
-        std::uint64_t value = 0;
-        while (at_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[at_]))) {
-            if (at_ - start >= 10)
-                return false;
-            value = value * 10 + static_cast<std::uint64_t>(text_[at_++] - '0');
-        }
-        if (at_ == start || (text_[start] == '0' && at_ - start > 1))
-            return false;
-        return value <= max;
-    }
-
-    bool at_end() const { return at_ == text_.size(); }
-
-  private:
-    const std::string& text_;
-    std::size_t at_ = 0;
-};
+bool is_unsigned_up_to(const nlohmann::json& value, std::uint64_t max) {
+    return value.is_number_unsigned() && value.get<std::uint64_t>() <= max;
+}
 
 bool is_replay_hash(const std::string& hash) {
     if (hash.size() != 64)
@@ -98,23 +120,40 @@ bool is_replay_hash(const std::string& hash) {
 } // namespace
 
 std::optional<std::string> check_report(const std::string& body) {
-    report_reader reader(body);
-    std::string token, hash, player, date;
-    const std::uint64_t byte_max = 255, score_max = 4294967295u;
-    bool ok = reader.literal("{") && reader.key("token") && reader.string(token) &&
-              reader.literal(",") && reader.key("replay_hash") && reader.string(hash) &&
-              reader.literal(",") && reader.key("character") && reader.number(byte_max) &&
-              reader.literal(",") && reader.key("ctype") && reader.number(byte_max) &&
-              reader.literal(",") && reader.key("rank") && reader.number(byte_max) &&
-              reader.literal(",") && reader.key("clear") && reader.number(byte_max) &&
-              reader.literal(",") && reader.key("score") && reader.literal("[") &&
-              reader.number(score_max);
-    for (int stage = 1; ok && stage < 6; ++stage)
-        ok = reader.literal(",") && reader.number(score_max);
-    ok = ok && reader.literal("]") && reader.literal(",") && reader.key("player") &&
-         reader.string(player) && reader.literal(",") && reader.key("date") &&
-         reader.string(date) && reader.literal("}") && reader.at_end();
-    if (!ok || !is_replay_hash(hash))
+    const std::optional<std::string> text = parsable_copy(body);
+    if (!text)
+        return std::nullopt;
+    // Every key of the report object as written: a parsed object keeps only
+    // one of two equal keys, so it cannot show a repeated key.
+    std::vector<std::string> keys;
+    const auto note_key = [&keys](int depth, nlohmann::json::parse_event_t event,
+                                  nlohmann::json& parsed) {
+        if (event == nlohmann::json::parse_event_t::key && depth == 1)
+            keys.push_back(parsed.get<std::string>());
+        return true;
+    };
+    const nlohmann::json report = nlohmann::json::parse(*text, note_key, false);
+    const std::vector<std::string> expected_keys = {
+        "token", "replay_hash", "character", "ctype", "rank", "clear", "score", "player", "date"};
+    if (report.is_discarded() || !report.is_object() || keys != expected_keys)
+        return std::nullopt;
+
+    for (const char* name : {"token", "replay_hash", "player", "date"})
+        if (!report.at(name).is_string())
+            return std::nullopt;
+    for (const char* name : {"character", "ctype", "rank", "clear"})
+        if (!is_unsigned_up_to(report.at(name), 255))
+            return std::nullopt;
+    const nlohmann::json& score = report.at("score");
+    if (!score.is_array() || score.size() != 6)
+        return std::nullopt;
+    for (const nlohmann::json& stage : score)
+        if (!is_unsigned_up_to(stage, 4294967295u))
+            return std::nullopt;
+
+    // Bytes above 0x7f were replaced, but a hash holding one is refused either way.
+    std::string hash = report.at("replay_hash").get<std::string>();
+    if (!is_replay_hash(hash))
         return std::nullopt;
     return hash;
 }
@@ -130,6 +169,7 @@ struct server::state {
     std::unique_ptr<httplib::SSLServer> https;
     std::thread listener;
     std::atomic<int> port{0};
+    std::string start_error;
 
     mutable std::mutex mutex;
     std::vector<received_request> requests;
@@ -212,9 +252,15 @@ server::~server() {
 bool server::start(int port, const std::string& cert_file, const std::string& key_file,
                    const std::string& host) {
     stop();
+    state_->start_error.clear();
+    ERR_clear_error();
     auto https = std::make_unique<httplib::SSLServer>(cert_file.c_str(), key_file.c_str());
-    if (!https->is_valid())
+    if (!https->is_valid()) {
+        state_->start_error = "cannot load the TLS certificate " + cert_file + " with the key " +
+                              key_file + tls_reason();
+        ERR_clear_error();
         return false;
+    }
     const auto handler = [this](const httplib::Request& request, httplib::Response& response) {
         state_->answer(request, response);
     };
@@ -227,12 +273,17 @@ bool server::start(int port, const std::string& cert_file, const std::string& ke
     // Short waits keep stop() quick when a client leaves a connection open.
     https->set_keep_alive_timeout(1);
     https->set_read_timeout(5, 0);
+    https->set_socket_options(allow_address_reuse);
 
     if (port == 0) {
-        port = https->bind_to_any_port(host);
-        if (port <= 0)
+        const int chosen = https->bind_to_any_port(host);
+        if (chosen <= 0) {
+            state_->start_error = bind_failure(host, port);
             return false;
+        }
+        port = chosen;
     } else if (!https->bind_to_port(host, port)) {
+        state_->start_error = bind_failure(host, port);
         return false;
     }
     state_->port = port;
@@ -242,7 +293,16 @@ bool server::start(int port, const std::string& cert_file, const std::string& ke
     // stop() only takes effect once the accept loop runs, so wait for it.
     for (int wait = 0; wait < 5000 && !running->is_running(); ++wait)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return running->is_running();
+    if (!running->is_running()) {
+        state_->start_error = "the service on " + host + ":" + std::to_string(port) +
+                              " did not start accepting connections";
+        return false;
+    }
+    return true;
+}
+
+std::string server::start_error() const {
+    return state_->start_error;
 }
 
 void server::stop() {

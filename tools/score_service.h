@@ -30,7 +30,9 @@ struct received_request {
 // that order and no others, the four byte fields as decimals 0 to 255, score
 // as six decimals 0 to 4294967295 (no signs, fractions or leading zeros), the
 // strings well-formed with only JSON's escapes, and replay_hash 64 lowercase
-// hex digits. Returns the replay_hash, or nothing for a malformed report.
+// hex digits. Bytes above 0x7f are taken inside strings whether or not they
+// form UTF-8, as the client passes names and dates on byte for byte. Returns
+// the replay_hash, or nothing for a malformed report.
 std::optional<std::string> check_report(const std::string& body);
 
 class server {
@@ -41,10 +43,17 @@ class server {
     server& operator=(const server&) = delete;
 
     // Listens for HTTPS on host:port (port 0 picks a free one) with the given
-    // PEM certificate and key. False when they cannot be loaded or the port
-    // cannot be bound. The service runs on its own threads until stop().
+    // PEM certificate and key. The port is held exclusively: while another
+    // service listens on it, start fails instead of sharing its connections.
+    // False when the certificate or key cannot be loaded or the port cannot
+    // be bound; start_error() then says which. The service runs on its own
+    // threads until stop().
     bool start(int port, const std::string& cert_file, const std::string& key_file,
                const std::string& host = "127.0.0.1");
+    // Why the last start() failed, for a person to read, such as "port 47444
+    // is in use (most likely by a score service or demo left running)";
+    // empty after a successful start.
+    std::string start_error() const;
     void stop();
     int port() const;
 

@@ -1,6 +1,7 @@
-// zarvik-score-service --port P --cert FILE --key FILE
+// zarvik-score-service --port P --cert FILE --key FILE [--status S]
 // Runs the local score service on https://127.0.0.1:P/upload/th10 and prints
-// each accepted report on its own line until SIGINT or SIGTERM.
+// each accepted report on its own line until SIGINT or SIGTERM. With
+// --status, every upload is answered with S instead (for tests of refusals).
 
 #include "tools/score_service.h"
 
@@ -13,24 +14,32 @@
 namespace {
 
 int usage() {
-    std::cerr << "usage: zarvik-score-service --port P --cert FILE --key FILE\n";
+    std::cerr << "usage: zarvik-score-service --port P --cert FILE --key FILE [--status S]\n";
     return 2;
+}
+
+// A whole decimal number from `low` to `high`, or -1.
+int number_in(const std::string& text, long low, long high) {
+    char* end = nullptr;
+    const long number = std::strtol(text.c_str(), &end, 10);
+    return text.empty() || *end != '\0' || number < low || number > high ? -1
+                                                                         : static_cast<int>(number);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    int port = -1;
+    int port = -1, status = 0;
     std::string cert, key;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         const std::string value = argv[i + 1];
         if (option == "--port") {
-            char* end = nullptr;
-            const long number = std::strtol(value.c_str(), &end, 10);
-            if (*end != '\0' || number < 1 || number > 65535)
+            if ((port = number_in(value, 1, 65535)) < 0)
                 return usage();
-            port = static_cast<int>(number);
+        } else if (option == "--status") {
+            if ((status = number_in(value, 100, 599)) < 0)
+                return usage();
         } else if (option == "--cert") {
             cert = value;
         } else if (option == "--key") {
@@ -53,9 +62,9 @@ int main(int argc, char** argv) {
     score_service::server service;
     service.echo_reports(&std::cout);
     service.log_requests(&std::cerr);
+    service.force_status(status);
     if (!service.start(port, cert, key)) {
-        std::cerr << "zarvik-score-service: cannot serve on 127.0.0.1:" << port << " with " << cert
-                  << " and " << key << '\n';
+        std::cerr << "zarvik-score-service: " << service.start_error() << '\n';
         return 1;
     }
     std::cerr << "zarvik-score-service: listening on https://127.0.0.1:" << port

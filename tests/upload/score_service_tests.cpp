@@ -36,6 +36,8 @@ TEST(check_report_test, AcceptsWellFormedReports) {
     EXPECT_TRUE(
         score_service::check_report(altered("\"p\"", "\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\u001F\"")));
     EXPECT_TRUE(score_service::check_report(altered("\"d\"", "\"\xc3\xa9 \x7f\"")));
+    // Names and dates arrive byte for byte, UTF-8 or not.
+    EXPECT_TRUE(score_service::check_report(altered("\"p\"", "\"\x82\xa0\xff\xc3\"")));
 }
 
 class malformed_test : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
@@ -50,22 +52,24 @@ INSTANTIATE_TEST_SUITE_P(
                       std::make_pair("}", "} "), std::make_pair("}", "},"),
                       std::make_pair("\"ctype\":0,\"rank\":3", "\"rank\":3,\"ctype\":0"),
                       std::make_pair(",\"date\":\"d\"", ""),
-                      std::make_pair("\"d\"", "\"d\",\"extra\":1"), std::make_pair(":2,", ":256,"),
-                      std::make_pair(":2,", ":02,"), std::make_pair(":2,", ":-2,"),
-                      std::make_pair(":2,", ":2.0,"), std::make_pair(":2,", ":2e0,"),
-                      std::make_pair(":2,", ":\"2\","), std::make_pair("[1,", "[4294967296,"),
-                      std::make_pair("6]", "6,7]"), std::make_pair(",6]", "]"),
-                      std::make_pair("\"aaaa", "\"Aaaa"), std::make_pair("\"aaaa", "\"aaa"),
-                      std::make_pair("\"aaaa", "\"gaaa"), std::make_pair("\"p\"", "\"a\nb\""),
-                      std::make_pair("\"p\"", "\"\\x\""), std::make_pair("\"p\"", "\"\\u00g0\""),
-                      std::make_pair("\"p\"", "\"p"), std::make_pair("\"tok\"", "tok"),
-                      std::make_pair("\"token\"", "\"Token\"")));
+                      std::make_pair("\"d\"", "\"d\",\"extra\":1"),
+                      std::make_pair("\"d\"", "\"d\",\"date\":\"d\""),
+                      std::make_pair(":2,", ":256,"), std::make_pair(":2,", ":02,"),
+                      std::make_pair(":2,", ":-2,"), std::make_pair(":2,", ":2.0,"),
+                      std::make_pair(":2,", ":2e0,"), std::make_pair(":2,", ":\"2\","),
+                      std::make_pair("[1,", "[4294967296,"), std::make_pair("6]", "6,7]"),
+                      std::make_pair(",6]", "]"), std::make_pair("\"aaaa", "\"Aaaa"),
+                      std::make_pair("\"aaaa", "\"aaa"), std::make_pair("\"aaaa", "\"gaaa"),
+                      std::make_pair("\"p\"", "\"a\nb\""), std::make_pair("\"p\"", "\"\\x\""),
+                      std::make_pair("\"p\"", "\"\\u00g0\""), std::make_pair("\"p\"", "\"p"),
+                      std::make_pair("\"tok\"", "tok"), std::make_pair("\"token\"", "\"Token\"")));
 
 class service_test : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(service.start(0, (cert_dir / "server.pem").string(),
-                                  (cert_dir / "server.key").string()));
+                                  (cert_dir / "server.key").string()))
+            << service.start_error();
         client = std::make_unique<httplib::SSLClient>("127.0.0.1", service.port());
         client->set_ca_cert_path((cert_dir / "ca.pem").string().c_str());
         client->enable_server_certificate_verification(true);
@@ -136,10 +140,22 @@ TEST_F(service_test, ForcedStatusAndRedirectsTakePrecedence) {
     EXPECT_EQ(post(report()), 200);
 }
 
+TEST_F(service_test, SecondServiceOnTheSamePortFailsAndSaysWhy) {
+    score_service::server second;
+    EXPECT_FALSE(second.start(service.port(), (cert_dir / "server.pem").string(),
+                              (cert_dir / "server.key").string()));
+    EXPECT_EQ(second.start_error(),
+              "port " + std::to_string(service.port()) +
+                  " is in use (most likely by a score service or demo left running)");
+    EXPECT_EQ(post(report()), 200);
+}
+
 TEST(service_start_test, FailsOnUnusableCertificate) {
     score_service::server service;
-    EXPECT_FALSE(
-        service.start(0, (cert_dir / "missing.pem").string(), (cert_dir / "server.key").string()));
+    const std::string missing = (cert_dir / "missing.pem").string();
+    EXPECT_FALSE(service.start(0, missing, (cert_dir / "server.key").string()));
+    EXPECT_NE(service.start_error().find("certificate " + missing), std::string::npos)
+        << service.start_error();
 }
 
 } // namespace
