@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 #include "app/token_file.h"
+#include "ui/turkish.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -11,6 +12,7 @@ int main(int argc, char* argv[]) {
         token = get_saved_token();
 
     QApplication app(argc, argv);
+    load_turkish_texts(app);
     if (!game_files_present())
         return -1;
 

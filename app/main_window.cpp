@@ -1,6 +1,6 @@
 #include "app/main_window.h"
 
-#include "app/message_box.h"
+#include "ui/message_box.h"
 #include "app/scan.h"
 #include "app/token_file.h"
 

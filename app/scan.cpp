@@ -1,6 +1,6 @@
 #include "app/scan.h"
 
-#include "app/message_box.h"
+#include "ui/message_box.h"
 #include "replay/common.h"
 #include "replay/th10replaydecoder.h"
 #include "upload/upload.h"

@@ -1,5 +1,6 @@
 #include "app/token_file.h"
 
+#include <QFile>
 #include <QFileDevice>
 #include <QSaveFile>
 #include <filesystem>
@@ -17,20 +18,34 @@ std::string get_saved_token() {
     return line;
 }
 
-bool save_token(const std::string& token) {
-    // Written beside the old file and renamed over it, so a failed or
-    // interrupted save never leaves the player without the token saved before.
-    QSaveFile file(QString::fromUtf8(token_file_name));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
-    // The token is a secret: only its owner may read it.
+namespace {
+
+// The token's bytes, for its owner's eyes only: it is a secret.
+bool write_token(QFileDevice& file, const std::string& token) {
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     const auto size = static_cast<qint64>(token.size());
-    if (file.write(token.data(), size) != size) {
+    return file.write(token.data(), size) == size && file.flush();
+}
+
+} // namespace
+
+bool save_token(const std::string& token) {
+    const QString name = QString::fromUtf8(token_file_name);
+    // Written beside the old file and renamed over it, so a failed or
+    // interrupted save never leaves the player without the token saved before.
+    QSaveFile file(name);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        if (write_token(file, token))
+            return file.commit();
         file.cancelWriting();
         return false;
     }
-    return file.commit();
+    // A folder that takes no new file (read-only or immutable) may still hold
+    // a writable token.txt: it is rewritten in place, not atomically, but
+    // saved. Qt's own fallback covers only some of those refusals.
+    QFile in_place(name);
+    return in_place.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text) &&
+           write_token(in_place, token);
 }
 
 bool entry_exists(const char* path) {

@@ -7,9 +7,9 @@
 // carriage return right before it. Empty when the file yields nothing.
 std::string get_saved_token();
 
-// Replaces "token.txt" with exactly the token's bytes (no line break). Returns
-// false when the file could not be written; the token saved before is then
-// left as it was.
+// Replaces "token.txt" with exactly the token's bytes (no line break), by a
+// rename where the folder allows and in place where only the file is
+// writable. Returns false when the file could not be written.
 bool save_token(const std::string& token);
 
 // Whether an entry exists at `path`. An existence test that cannot be carried

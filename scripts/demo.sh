@@ -5,7 +5,7 @@
 #            such as xvfb-run) and close the window when the job is done.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" demo
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   cat >&2 <<'MSG'
@@ -17,7 +17,9 @@ MSG
   exit 1
 fi
 
-build="$root/build"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Its own build of the program and the demo tools, without the test suites.
+build="$root/build-demo"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DZARVIK_BUILD_TESTS=OFF -DZARVIK_BUILD_DEMO=ON -DZARVIK_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$build" --target zarvik-local zarvik-score-service zarvik-make-replays zarvik_test_certs
 exec "$root/tools/run_demo.sh" "$build" "$@"

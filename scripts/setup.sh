@@ -1,15 +1,33 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing and the demo need.
-# Safe to run again: only missing packages are installed.
+# Installs the Debian packages that one purpose needs; only missing ones are
+# installed, so it is safe to run again.
+#   setup.sh demo   building the program and the demo, and the demo's display
+#   setup.sh test   all of the demo's, plus the test suites, the sanitizer and
+#                   fuzz builds, and the Windows build with its Wine tests
 set -euo pipefail
+purpose=${1:-test}
 
-packages=(
+demo_packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libcurl4-openssl-dev libssl-dev openssl ca-certificates
-  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
+  qt6-base-dev qt6-translations-l10n libcurl4-openssl-dev libssl-dev openssl ca-certificates
+  libcpp-httplib-dev nlohmann-json3-dev
   xvfb xauth xdotool openbox wmctrl
-  clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix
 )
+test_packages=(
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64-posix dpkg-dev
+  wine wine64 fonts-wine
+)
+
+case "$purpose" in
+  demo) packages=("${demo_packages[@]}") ;;
+  test) packages=("${demo_packages[@]}" "${test_packages[@]}") ;;
+  *)
+    echo "usage: $0 demo|test" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
@@ -17,12 +35,38 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+
+# The Windows build compiles Debian's own sources of Qt, OpenSSL and curl,
+# which apt fetches only with a source entry for the archive in use.
+needs_sources=0
+if [ "$purpose" = test ] && ! apt-cache showsrc --only-source qt6-base 2>/dev/null | grep -q '^Version'; then
+  needs_sources=1
+fi
+[ ${#missing[@]} -eq 0 ] && [ "$needs_sources" -eq 0 ] && exit 0
 
 as_root=()
 if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null 2>&1; then
+    what=${missing[*]:-}
+    [ "$needs_sources" -eq 1 ] && what="${what:+$what and }deb-src entries for the archive"
+    echo "setup: missing $what; as root, run: bash $0 $purpose" >&2
+    exit 1
+  fi
   as_root=(sudo)
 fi
-echo "Installing: ${missing[*]}"
+
+if [ "$needs_sources" -eq 1 ]; then
+  # The same archives, suites and components as the binary entries.
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+      "${as_root[@]}" tee /etc/apt/sources.list.d/zarvik-deb-src.sources >/dev/null
+  elif [ -f /etc/apt/sources.list ]; then
+    sed -n 's/^deb /deb-src /p' /etc/apt/sources.list |
+      "${as_root[@]}" tee /etc/apt/sources.list.d/zarvik-deb-src.list >/dev/null
+  fi
+fi
+[ ${#missing[@]} -gt 0 ] && echo "Installing: ${missing[*]}"
 "${as_root[@]}" apt-get update -q
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

@@ -1,6 +1,6 @@
 #include "upload/upload.h"
 
-#include "app/message_box.h"
+#include "ui/message_box.h"
 
 #include <QString>
 #include <curl/curl.h>
@@ -32,6 +32,22 @@ CURLcode first_failure(std::initializer_list<CURLcode> results) {
     return CURLE_OK;
 }
 
+// libcurl builds may carry a default CA folder (Debian's trusts every system
+// CA), which would be trusted beside the bundle; it is switched off. A TLS
+// backend without CA-folder support answers "not built in": it has no folder
+// to switch off, so that answer, for this option alone, is success.
+CURLcode no_ca_folder(CURL* curl) {
+    const CURLcode result = curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+    return result == CURLE_NOT_BUILT_IN ? CURLE_OK : result;
+}
+
+// The player is told which replay step failed and, for diagnosis, libcurl's
+// own words for why.
+void show_send_failure(CURLcode result) {
+    show_error(QString::fromUtf8("Replay gönderilemedi: ") +
+               QString::fromUtf8(curl_easy_strerror(result)));
+}
+
 } // namespace
 
 void send_to_api(const std::string& token, const th10replay& record) {
@@ -52,8 +68,15 @@ void send_to_api(const std::string& token, const th10replay& record) {
     std::string bundle_name;
     try {
         bundle = executable_directory() / "cacert.pem";
-        // libcurl takes a narrow name; a path that has none fails here, not later.
+        // libcurl hands the name to OpenSSL, which reads it as UTF-8 on
+        // Windows; elsewhere a file name is its bytes. (string() would give
+        // the ANSI code page with some Windows compilers, and fail or name
+        // another file for a folder outside it.)
+#ifdef _WIN32
+        bundle_name = bundle.u8string();
+#else
         bundle_name = bundle.string();
+#endif
     } catch (const std::exception& failure) {
         show_error(QString::fromUtf8(failure.what()));
         return;
@@ -83,9 +106,7 @@ void send_to_api(const std::string& token, const th10replay& record) {
         curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYPEER, 1L),
         curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYHOST, 2L),
         curl_easy_setopt(curl.get(), CURLOPT_CAINFO, bundle_name.c_str()),
-        // libcurl builds may carry a default CA folder (Debian's trusts every
-        // system CA); the bundle beside the program is to be the only trust.
-        curl_easy_setopt(curl.get(), CURLOPT_CAPATH, nullptr),
+        no_ca_folder(curl.get()),
         curl_easy_setopt(curl.get(), CURLOPT_CONNECTTIMEOUT, 5L),
         curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, 15L),
         curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L),
@@ -93,7 +114,7 @@ void send_to_api(const std::string& token, const th10replay& record) {
         curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, discard_body),
     });
     if (setup != CURLE_OK) {
-        show_error(QString::fromUtf8(curl_easy_strerror(setup)));
+        show_send_failure(setup);
         return;
     }
 
@@ -101,7 +122,7 @@ void send_to_api(const std::string& token, const th10replay& record) {
     // last response code says, the report did not arrive.
     const CURLcode result = curl_easy_perform(curl.get());
     if (result != CURLE_OK) {
-        show_error(QString::fromUtf8(curl_easy_strerror(result)));
+        show_send_failure(result);
         return;
     }
 

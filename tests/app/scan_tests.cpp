@@ -64,7 +64,8 @@ class ScanTest : public ::testing::Test {
         fs::copy_file(cert_dir / "ca.pem", program_dir / "cacert.pem",
                       fs::copy_options::overwrite_existing);
         ASSERT_TRUE(service.start(ZARVIK_LOCAL_PORT, (cert_dir / "server.pem").string(),
-                                  (cert_dir / "server.key").string()));
+                                  (cert_dir / "server.key").string()))
+            << service.start_error();
         build_main_window(window, token);
     }
 

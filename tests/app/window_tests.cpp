@@ -14,8 +14,12 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -30,14 +34,53 @@ void expect_plain_box(const SeenDialog& box, const char* title, const char* text
     EXPECT_EQ(box.title, utf8(title));
     EXPECT_EQ(box.text, utf8(text));
     EXPECT_EQ(box.icon, icon);
+    // One OK button, labelled in Turkish like every other text.
     ASSERT_EQ(box.buttons.size(), 1);
-    EXPECT_EQ(QString(box.buttons[0]).remove('&'), "OK");
+    EXPECT_EQ(QString(box.buttons[0]).remove('&'), "Tamam");
     EXPECT_FALSE(box.has_parent);
 }
 
 void expect_error_box(const SeenDialog& box, const char* text) {
     expect_plain_box(box, "Hata", text, QMessageBox::Critical);
 }
+
+// Makes a folder take no new entries while it lives: immutable for root, whom
+// permissions do not stop, read-only for anyone else.
+class ReadOnlyFolder {
+  public:
+    explicit ReadOnlyFolder(const fs::path& folder) : folder_(folder) {
+        if (geteuid() != 0) {
+            fs::permissions(folder_, fs::perms::owner_write, fs::perm_options::remove);
+            done_ = true;
+        } else {
+            done_ = set_immutable(true);
+        }
+    }
+    ~ReadOnlyFolder() {
+        if (!done_)
+            return;
+        if (geteuid() != 0)
+            fs::permissions(folder_, fs::perms::owner_write, fs::perm_options::add);
+        else
+            set_immutable(false);
+    }
+    bool done() const { return done_; }
+
+  private:
+    bool set_immutable(bool on) const {
+        const int fd = open(folder_.c_str(), O_RDONLY | O_DIRECTORY);
+        int flags = 0;
+        bool ok = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        ok = ok && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0)
+            close(fd);
+        return ok;
+    }
+
+    fs::path folder_;
+    bool done_ = false;
+};
 
 class WindowTest : public ::testing::Test {
   protected:
@@ -54,6 +97,15 @@ TEST_F(WindowTest, TokenFileHoldsExactlyTheTypedBytesForItsOwnerOnly) {
     ASSERT_EQ(stat(token_file_name, &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     EXPECT_EQ(get_saved_token(), "k\xc4\xb1sa");
+}
+
+TEST_F(WindowTest, TokenIsSavedInAFolderThatTakesNoNewFile) {
+    ASSERT_TRUE(save_token("old"));
+    const ReadOnlyFolder read_only(folder.tool());
+    if (!read_only.done())
+        GTEST_SKIP() << "this file system cannot make a folder read-only for root";
+    ASSERT_TRUE(save_token("new-token"));
+    EXPECT_EQ(folder.read_file(token_file_name), "new-token");
 }
 
 TEST_F(WindowTest, SavedTokenIsTheFirstLineOnly) {
@@ -146,6 +198,7 @@ TEST_F(WindowTest, TokenDialogAsksPlainlyAndCancelChangesNothing) {
     EXPECT_EQ(seen[0].echo_mode, QLineEdit::Normal);
     EXPECT_EQ(seen[0].initial_text, "");
     EXPECT_FALSE(seen[0].has_parent);
+    EXPECT_EQ(seen[0].buttons, QStringList({"Tamam", utf8("İptal")}));
     EXPECT_EQ(token, "kept");
     EXPECT_FALSE(entry_exists(token_file_name));
 }

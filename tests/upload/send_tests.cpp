@@ -7,6 +7,8 @@
 #include "upload/upload.h"
 
 #include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
 #include <curl/curl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -36,8 +38,11 @@ th10replay sample(char hash_digit) {
     return record;
 }
 
+// The box for a replay that could not be sent: a Turkish lead, then
+// libcurl's own words.
 QString curl_text(CURLcode code) {
-    return QString::fromUtf8(curl_easy_strerror(code));
+    return QString::fromUtf8("Replay gönderilemedi: ") +
+           QString::fromUtf8(curl_easy_strerror(code));
 }
 
 std::vector<SeenDialog> send(const th10replay& record, int times = 1) {
@@ -71,7 +76,13 @@ class send_to_api_test : public ::testing::Test {
     void serve(const char* name = "server") {
         const fs::path cert = cert_dir / (std::string(name) + ".pem");
         const fs::path key = cert_dir / (std::string(name) + ".key");
-        ASSERT_TRUE(service.start(local_port, cert.string(), key.string()));
+        if (!service.start(local_port, cert.string(), key.string())) {
+            // Another service on the port would answer in this one's place and
+            // fail every test here for reasons of its own: stop with the real one.
+            ADD_FAILURE() << service.start_error();
+            std::fflush(nullptr);
+            std::_Exit(EXIT_FAILURE);
+        }
     }
 
     score_service::server service;
