@@ -12,6 +12,7 @@
 
 #include "replay/common.h"
 
+#include <algorithm>
 #include <iostream>
 #include <vector>
 
@@ -80,17 +81,25 @@ bool th10decode(unsigned char* bytes, std::size_t size, th10replay& record) {
         return false;
     }
 
+    // D is only the header's claim, and a few bytes of body must not cost up
+    // to the cap in memory. No item yields more output bytes than it has input
+    // bits (a 9-bit literal gives 1 byte, an 18-bit copy at most 18), so L
+    // bytes can never fill more than 8 * L; one copy's worth on top is slack.
+    // Nothing past that bound is ever written, so no result depends on it.
+    const std::uint64_t reachable = 8 * std::uint64_t{body_length} + 18;
+    const std::uint32_t output_capacity =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(body_size, reachable));
     // Zeroed so that no byte of the buffer is ever left uninitialised, though
     // the checks below never let the summary come from a byte that the
     // decompression did not write.
-    std::vector<unsigned char> body(body_size, 0);
+    std::vector<unsigned char> body(output_capacity, 0);
     unsigned char* const stored = bytes + header_size;
     decode(stored, static_cast<std::int32_t>(body_length), 0x400, 0xAA, 0xE1);
     decode(stored, static_cast<std::int32_t>(body_length), 0x80, 0x3D, 0x7A);
     // A stream that describes more than D bytes is cut at D: the summary lies
     // at the front of the body, and the header's D is what the game itself
     // would have allocated.
-    const std::uint64_t available = decompress(stored, body.data(), body_length, body_size);
+    const std::uint64_t available = decompress(stored, body.data(), body_length, output_capacity);
     // Printed once decompression has run, whatever the checks below decide; a
     // file turned away before decompressing prints nothing.
     std::cout << "Decompression done." << std::flush;

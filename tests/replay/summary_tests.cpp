@@ -146,6 +146,30 @@ TEST(Summary, SampleReplaysMatchTheirPlans) {
     std::filesystem::remove_all(dir);
 }
 
+TEST(Summary, DeclaredSizeFarBeyondTheBody) {
+    // Long runs compress close to the format's limit of 8 output bytes per
+    // body byte, so the last score read sits near the end of what the body
+    // can produce. However much more D declares, the summary stays the same.
+    Bytes body(0x8000, 0);
+    body[0x4C] = 2;
+    store_u32(body, 0x10, 4321);
+    const std::size_t second = body.size() - 0x10;
+    store_u32(body, 0x64 + 0x08, static_cast<std::uint32_t>(second - 0x64 - 0x1C4));
+    store_u32(body, second + 0x0C, 1234);
+    th10replay expected = marked_record();
+    expected.character = expected.ctype = expected.rank = expected.clear = 0;
+    const std::uint32_t score[6] = {12340, 43210, 0, 0, 0, 0};
+    std::copy(score, score + 6, expected.score);
+    expected.player = "";
+    Bytes file = replay_writer::pack_replay(body, "");
+    for (std::uint32_t declared : {static_cast<std::uint32_t>(body.size()), th10_size_cap}) {
+        store_u32(file, 0x20, declared);
+        const Outcome outcome = run_decode(file);
+        EXPECT_TRUE(outcome.ok) << declared;
+        EXPECT_TRUE(same_record(outcome.record, expected)) << declared;
+    }
+}
+
 TEST(Malformed, HeaderAndSizeLimits) {
     const Bytes good = replay_writer::build_replay(plan_with_stages(3, 3));
     expect_malformed({}, false);
