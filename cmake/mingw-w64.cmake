@@ -1,0 +1,20 @@
+# Cross-builds for 64-bit Windows with Debian's MinGW-w64 (the POSIX-thread
+# flavour, which std::thread and Qt need). The libraries built for Windows
+# come from ZARVIK_WIN64_PREFIXES, a list of install prefixes.
+
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+
+# Try-compiles get the prefixes too.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZARVIK_WIN64_PREFIXES)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${ZARVIK_WIN64_PREFIXES})
+set(CMAKE_PREFIX_PATH ${ZARVIK_WIN64_PREFIXES})
+# Programs run on the build machine; headers, libraries and packages must be
+# the Windows ones, never the host's.
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
