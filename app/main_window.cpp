@@ -1,8 +1,8 @@
 #include "app/main_window.h"
 
-#include "ui/message_box.h"
 #include "app/scan.h"
 #include "app/token_file.h"
+#include "ui/message_box.h"
 
 #include <QInputDialog>
 #include <QPushButton>

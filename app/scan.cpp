@@ -1,8 +1,8 @@
 #include "app/scan.h"
 
-#include "ui/message_box.h"
 #include "replay/common.h"
 #include "replay/th10replaydecoder.h"
+#include "ui/message_box.h"
 #include "upload/upload.h"
 
 #include <QString>
