@@ -44,43 +44,24 @@ void expect_error_box(const SeenDialog& box, const char* text) {
     expect_plain_box(box, "Hata", text, QMessageBox::Critical);
 }
 
-// Makes a folder take no new entries while it lives: immutable for root, whom
-// permissions do not stop, read-only for anyone else.
-class ReadOnlyFolder {
-  public:
-    explicit ReadOnlyFolder(const fs::path& folder) : folder_(folder) {
-        if (geteuid() != 0) {
-            fs::permissions(folder_, fs::perms::owner_write, fs::perm_options::remove);
-            done_ = true;
-        } else {
-            done_ = set_immutable(true);
-        }
+// Makes `folder` refuse new entries, or take them again: immutable for root,
+// whom permissions do not stop, read-only for anyone else. False where this
+// file system cannot.
+bool refuse_new_entries(const fs::path& folder, bool refuse) {
+    if (geteuid() != 0) {
+        fs::permissions(folder, fs::perms::owner_write,
+                        refuse ? fs::perm_options::remove : fs::perm_options::add);
+        return true;
     }
-    ~ReadOnlyFolder() {
-        if (!done_)
-            return;
-        if (geteuid() != 0)
-            fs::permissions(folder_, fs::perms::owner_write, fs::perm_options::add);
-        else
-            set_immutable(false);
-    }
-    bool done() const { return done_; }
-
-  private:
-    bool set_immutable(bool on) const {
-        const int fd = open(folder_.c_str(), O_RDONLY | O_DIRECTORY);
-        int flags = 0;
-        bool ok = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-        ok = ok && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        if (fd >= 0)
-            close(fd);
-        return ok;
-    }
-
-    fs::path folder_;
-    bool done_ = false;
-};
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    bool ok = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = refuse ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    ok = ok && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0)
+        close(fd);
+    return ok;
+}
 
 class WindowTest : public ::testing::Test {
   protected:
@@ -101,10 +82,11 @@ TEST_F(WindowTest, TokenFileHoldsExactlyTheTypedBytesForItsOwnerOnly) {
 
 TEST_F(WindowTest, TokenIsSavedInAFolderThatTakesNoNewFile) {
     ASSERT_TRUE(save_token("old"));
-    const ReadOnlyFolder read_only(folder.tool());
-    if (!read_only.done())
+    if (!refuse_new_entries(folder.tool(), true))
         GTEST_SKIP() << "this file system cannot make a folder read-only for root";
-    ASSERT_TRUE(save_token("new-token"));
+    const bool saved = save_token("new-token");
+    refuse_new_entries(folder.tool(), false);
+    EXPECT_TRUE(saved);
     EXPECT_EQ(folder.read_file(token_file_name), "new-token");
 }
 
