@@ -18,3 +18,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Every program and DLL is linked for ASLR with a 64-bit address space and
+# for DEP, keeps its relocation table (ASLR needs it) and carries no link
+# time, so that two builds of the same sources give the same bytes.
+set(zarvik_pe_link_flags
+    "-Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat -Wl,--enable-reloc-section -Wl,--no-insert-timestamp")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "${zarvik_pe_link_flags}")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "${zarvik_pe_link_flags}")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "${zarvik_pe_link_flags}")

@@ -3,24 +3,47 @@
 # writes it as <prefix>/zarvik; CPack packs the same folder. The Windows
 # package adds the DLLs and Qt plugins (scripts/windows.sh).
 
-if(CMAKE_HOST_UNIX AND EXISTS /etc/ssl/certs/ca-certificates.crt)
-  # The system's bundle (Debian's ca-certificates), taken at build time; for
-  # Windows too, which keeps no PEM bundle of its own.
-  set(zarvik_default_ca_bundle /etc/ssl/certs/ca-certificates.crt)
-else()
-  # On a Windows build machine: curl's own bundle (cacert.pem, as curl
-  # publishes it), named by the builder.
-  set(zarvik_default_ca_bundle "")
+# The certificate authorities the program trusts: Mozilla's public set as
+# Debian's ca-certificates package ships it, one file per authority, joined
+# in name order so that a package version always gives the same bytes. Never
+# the build machine's merged trust store (/etc/ssl/certs), which also holds
+# whatever authorities an administrator added there: a company's
+# TLS-inspection CA in a player's bundle could read every token sent.
+set(ZARVIK_CA_BUNDLE "" CACHE FILEPATH
+    "PEM bundle installed beside the program as cacert.pem (empty: Mozilla's set from ca-certificates)")
+set(zarvik_public_cas /usr/share/ca-certificates/mozilla)
+set(zarvik_ca_bundle "${ZARVIK_CA_BUNDLE}")
+if(NOT zarvik_ca_bundle AND IS_DIRECTORY "${zarvik_public_cas}")
+  file(GLOB zarvik_ca_files LIST_DIRECTORIES false "${zarvik_public_cas}/*.crt")
+  list(SORT zarvik_ca_files)
+  set(zarvik_ca_text "")
+  foreach(ca_file IN LISTS zarvik_ca_files)
+    file(READ "${ca_file}" ca_pem)
+    string(STRIP "${ca_pem}" ca_pem)
+    string(APPEND zarvik_ca_text "${ca_pem}\n")
+  endforeach()
+  if(zarvik_ca_text)
+    set(zarvik_ca_bundle "${PROJECT_BINARY_DIR}/public-cas.pem")
+    file(CONFIGURE OUTPUT "${zarvik_ca_bundle}" CONTENT "${zarvik_ca_text}" @ONLY)
+  endif()
 endif()
-set(ZARVIK_CA_BUNDLE "${zarvik_default_ca_bundle}" CACHE FILEPATH
-    "PEM bundle of the certificate authorities installed beside the program as cacert.pem")
+# Elsewhere (a Windows build machine, say) the builder names a bundle, such
+# as curl's cacert.pem, which is the same Mozilla set.
 
 install(TARGETS zarvik RUNTIME DESTINATION zarvik)
-if(ZARVIK_CA_BUNDLE AND EXISTS "${ZARVIK_CA_BUNDLE}")
-  install(FILES "${ZARVIK_CA_BUNDLE}" DESTINATION zarvik RENAME cacert.pem)
+if(zarvik_ca_bundle AND EXISTS "${zarvik_ca_bundle}")
+  install(FILES "${zarvik_ca_bundle}" DESTINATION zarvik RENAME cacert.pem)
 else()
-  message(WARNING "No CA bundle at '${ZARVIK_CA_BUNDLE}': the installed folder will lack "
+  message(WARNING "No CA bundle at '${zarvik_ca_bundle}': the installed folder will lack "
                   "cacert.pem and every upload will say \"Kayıp CA\". Set ZARVIK_CA_BUNDLE.")
+endif()
+
+if(WIN32)
+  # A short text for players, in Turkish, with a BOM and CRLF line ends so
+  # that Notepad shows it right.
+  configure_file(${PROJECT_SOURCE_DIR}/app/resources/BENIOKU.txt.in
+                 ${PROJECT_BINARY_DIR}/BENIOKU.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${PROJECT_BINARY_DIR}/BENIOKU.txt DESTINATION zarvik)
 endif()
 
 # Licence texts, as the Debian packages that the libraries come from state

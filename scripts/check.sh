@@ -2,7 +2,8 @@
 # Builds everything and runs the whole test suite, then the checks that tests
 # alone miss: the suite again under AddressSanitizer and UndefinedBehavior-
 # Sanitizer, a minute of fuzzing the replay reader, the Windows program built
-# with MinGW-w64 and tested from its ZIP under Wine, and the Linux install.
+# with MinGW-w64 and tested from its ZIP under Wine, and both packages built
+# twice and read as they ship.
 #   --quick   the plain build and test suite only
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -41,29 +42,57 @@ passed=$((passed + $(test_count "$root/build-asan")))
 step "Fuzz the replay reader for 60 seconds"
 "$root/fuzz/run.sh" 60
 
-step "Build the Windows program and test it under Wine"
-# The package players download, and the same program reporting to the local
-# score service, for the tests that upload.
-port=$(sed -n 's/^ZARVIK_LOCAL_PORT:[A-Z]*=//p' "$root/build/CMakeCache.txt")
+step "Build the packages twice, with a local CA planted, and read them"
+# A local authority that an administrator added to this machine must not
+# reach the packages: one is planted for the build and removed afterwards.
+planted=/usr/local/share/ca-certificates/zarvik-check-planted.crt
+unplant() {
+  if [ -f "$planted" ]; then
+    rm -f "$planted"
+    update-ca-certificates >/dev/null 2>&1 || true
+  fi
+}
+if [ "$(id -u)" -eq 0 ]; then
+  trap unplant EXIT
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout /dev/null \
+    -subj "/CN=Zarvik check: a planted local CA" -days 1 -out "$planted" 2>/dev/null
+  update-ca-certificates >/dev/null 2>&1
+  grep -q -F "$(sed -n 2p "$planted")" /etc/ssl/certs/ca-certificates.crt ||
+    { echo "check: the planted CA did not reach the system's trust store" >&2; exit 1; }
+  echo "planted a local CA in the system's trust store"
+else
+  echo "check: not root, so the packages are built without a planted local CA"
+fi
+# Two builds of the same commit in two folders must give the same bytes.
 "$root/scripts/windows.sh"
+"$root/scripts/windows.sh" --build-dir "$root/build-win64-twin"
+"$root/scripts/linux.sh"
+"$root/scripts/linux.sh" --build-dir "$root/build-linux-twin"
+unplant
+zip=$(ls "$root"/build-win64/zarvik-*-win64.zip)
+tgz=$(ls "$root"/build-linux/zarvik-*-Linux.tar.gz)
+for package in "$zip" "$tgz"; do
+  twin=${package/\/build-win64\//\/build-win64-twin\/}
+  twin=${twin/\/build-linux\//\/build-linux-twin\/}
+  cmp "$package" "$twin" || { echo "check: two builds of $(basename "$package") differ" >&2; exit 1; }
+  echo "ok: $(basename "$package") came out the same twice: $(cut -d ' ' -f 1 "$package.sha256")"
+done
+package_log=$(mktemp)
+bash "$root/tests/package/package_test.sh" "$root" "$zip" "$tgz" | tee "$package_log"
+passed=$((passed + 2 + $(sed -n 's/^\([0-9]*\) passed, 0 failed$/\1/p' "$package_log")))
+rm -f "$package_log"
+
+step "Test the Windows program under Wine"
+# The same program reporting to the local score service, for the tests
+# that upload.
+port=$(sed -n 's/^ZARVIK_LOCAL_PORT:[A-Z]*=//p' "$root/build/CMakeCache.txt")
 "$root/scripts/windows.sh" --build-dir "$root/build-win64-local" \
   -DZARVIK_UPLOAD_URL="https://localhost:$port/upload/th10"
 wine_log=$(mktemp)
-xvfb-run -a -s "-screen 0 1280x1024x24" "$root/tests/windows/wine_test.sh" "$root"/build-win64/zarvik-*-win64.zip \
+xvfb-run -a -s "-screen 0 1280x1024x24" "$root/tests/windows/wine_test.sh" "$zip" \
   "$root"/build-win64-local/zarvik-*-win64.zip "$root/build" | tee "$wine_log"
 passed=$((passed + $(sed -n 's/^\([0-9]*\) passed, 0 failed$/\1/p' "$wine_log")))
 rm -f "$wine_log"
-
-step "Install and pack the player's folder"
-staging=$(mktemp -d)
-trap 'rm -rf "$staging"' EXIT
-cmake --install "$root/build" --prefix "$staging" >/dev/null
-for file in zarvik cacert.pem licenses/zarvik.txt licenses/qt.txt licenses/openssl.txt \
-  licenses/curl.txt; do
-  [ -s "$staging/zarvik/$file" ] || { echo "missing from the installed folder: $file" >&2; exit 1; }
-done
-(cd "$root/build" && cpack -G TGZ >/dev/null)
-echo "ok: $(ls "$root"/build/zarvik-*.tar.gz)"
 
 printf '\n'
 echo "check: $passed passed, 0 failed"

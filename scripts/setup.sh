@@ -17,7 +17,7 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix dpkg-dev
-  wine wine64 fonts-wine
+  wine wine64 fonts-wine zip unzip
 )
 
 case "$purpose" in

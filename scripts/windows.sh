@@ -14,6 +14,11 @@ if [ "${1:-}" = --build-dir ]; then
   shift 2
 fi
 "$root/scripts/setup.sh" test
+source "$root/scripts/pack.sh"
+# The time of the commit stands for every time stamp: the files in the ZIP,
+# and Qt's compiled-in resources (rcc reads it from the environment).
+SOURCE_DATE_EPOCH=$(pack_source_date "$root")
+export SOURCE_DATE_EPOCH
 
 prefixes=$("$root/scripts/windows_toolchain.sh")
 IFS=';' read -r qt_prefix curl_prefix openssl_prefix <<<"$prefixes"
@@ -46,6 +51,10 @@ is_windows_dll() {
   case "$name" in api-ms-win-* | ext-ms-win-*) return 0 ;; esac
   [ -f "/usr/x86_64-w64-mingw32/lib/lib${name%.dll}.a" ]
 }
+# Where each shipped DLL came from, for the component list.
+declare -A origin=(
+  [platforms/qwindows.dll]="$qt_prefix" [styles/qwindowsvistastyle.dll]="$qt_prefix"
+)
 queue=("$folder/zarvik.exe" "$folder/platforms/qwindows.dll" "$folder/styles/qwindowsvistastyle.dll")
 declare -A seen=()
 while [ ${#queue[@]} -gt 0 ]; do
@@ -63,6 +72,7 @@ while [ ${#queue[@]} -gt 0 ]; do
     done
     if [ -n "$found" ]; then
       cp "$found" "$folder/"
+      origin[$dll]=$found
       queue+=("$folder/$dll")
     elif ! is_windows_dll "$dll"; then
       echo "windows: $(basename "$binary") needs $dll, which is neither built here nor part of Windows" >&2
@@ -70,9 +80,37 @@ while [ ${#queue[@]} -gt 0 ]; do
     fi
   done < <("$objdump" -p "$binary" | sed -n 's/^[[:space:]]*DLL Name: //p')
 done
-find "$folder" -iname '*.exe' -o -iname '*.dll' | xargs x86_64-w64-mingw32-strip --strip-unneeded
+find "$folder" \( -iname '*.exe' -o -iname '*.dll' \) -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
+
+# What the ZIP ships, by Debian source package and version, so that an
+# advisory can be matched against a release at a glance.
+# files_from PREFIX: the shipped DLLs that came from below PREFIX.
+files_from() {
+  local file
+  for file in "${!origin[@]}"; do
+    case "${origin[$file]}" in "$1"*) echo "$file" ;; esac
+  done | LC_ALL=C sort | paste -s -d ' ' - | sed 's/ /, /g'
+}
+# The prefixes are named SOURCE-VERSION-rRECIPE (see windows_toolchain.sh).
+built_version() { basename "$1" | sed -e "s/^$2-//" -e 's/-r[0-9]*$//'; }
+qt_licence="LGPL-3.0-only OR GPL-2.0-only OR GPL-3.0-only"
+components=(
+  "zarvik|$version|MIT|zarvik.exe"
+  "qt6-base|$(built_version "$qt_prefix" qtbase)|$qt_licence|$(files_from "$qt_prefix")"
+  "$(pack_debian_source qt6-translations-l10n)|$qt_licence|qtbase_tr.qm, built into zarvik.exe"
+  "openssl|$(built_version "$openssl_prefix" openssl)|Apache-2.0|$(files_from "$openssl_prefix")"
+  "curl|$(built_version "$curl_prefix" "curl-with-$(basename "$openssl_prefix")")|curl|$(files_from "$curl_prefix")"
+  "$(pack_debian_source gcc-mingw-w64-x86-64-posix-runtime)|GPL-3.0-or-later WITH GCC-exception-3.1|$(files_from /usr/lib/gcc)"
+  "$(pack_debian_source mingw-w64-x86-64-dev)|MIT|$(files_from /usr/x86_64-w64-mingw32)"
+)
+if [ -z "$(sed -n 's/^ZARVIK_CA_BUNDLE:[A-Z]*=//p' "$build/CMakeCache.txt")" ]; then
+  components+=("$(pack_debian_source ca-certificates)|MPL-2.0|cacert.pem")
+fi
+pack_components "$folder/licenses/components.spdx" "zarvik-$version-win64" "$SOURCE_DATE_EPOCH" \
+  "${components[@]}"
 
 zip="$build/zarvik-$version-win64.zip"
-rm -f "$zip"
-(cd "$staging" && cmake -E tar cf "$zip" --format=zip zarvik)
+pack_normalise "$folder" "$SOURCE_DATE_EPOCH"
+pack_zip "$staging" zarvik "$zip"
+pack_checksum "$zip"
 echo "windows: $zip ($(find "$folder" -maxdepth 1 -iname '*.dll' | wc -l) DLLs)"

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Builds the Linux program and packs the player's folder as
+# BUILD/zarvik-<version>-Linux.tar.gz: one top folder "zarvik" holding the
+# program, cacert.pem and the licence texts, with the package's checksum
+# beside it. The program uses the system's Qt 6, libcurl and OpenSSL.
+#   linux.sh [--build-dir BUILD] [CMake options...]
+# BUILD defaults to build-linux; CMake options go to the configure step, for
+# example -DZARVIK_UPLOAD_URL=https://scores.example.org/upload/th10.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build-linux"
+if [ "${1:-}" = --build-dir ]; then
+  build=$(realpath -m "$2")
+  shift 2
+fi
+"$root/scripts/setup.sh" demo
+source "$root/scripts/pack.sh"
+SOURCE_DATE_EPOCH=$(pack_source_date "$root")
+export SOURCE_DATE_EPOCH
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DZARVIK_BUILD_TESTS=OFF -DZARVIK_BUILD_DEMO=OFF -DZARVIK_BUILD_BENCHMARKS=OFF "$@" >/dev/null
+cmake --build "$build" --target zarvik
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
+
+staging="$build/package"
+folder="$staging/zarvik"
+rm -rf "$staging"
+cmake --install "$build" --prefix "$staging" --strip >/dev/null
+
+components=(
+  "zarvik|$version|MIT|zarvik"
+  "$(pack_debian_source qt6-translations-l10n)|LGPL-3.0-only OR GPL-2.0-only OR GPL-3.0-only|qtbase_tr.qm, built into zarvik"
+)
+if [ -z "$(sed -n 's/^ZARVIK_CA_BUNDLE:[A-Z]*=//p' "$build/CMakeCache.txt")" ]; then
+  components+=("$(pack_debian_source ca-certificates)|MPL-2.0|cacert.pem")
+fi
+pack_components "$folder/licenses/components.spdx" "zarvik-$version-Linux" "$SOURCE_DATE_EPOCH" \
+  "${components[@]}"
+
+archive="$build/zarvik-$version-Linux.tar.gz"
+pack_normalise "$folder" "$SOURCE_DATE_EPOCH"
+pack_tgz "$staging" zarvik "$archive"
+pack_checksum "$archive"
+echo "linux: $archive"

@@ -1,0 +1,92 @@
+# Packing the player's folder, sourced by the package scripts. Two packs of
+# the same commit give the same bytes: every file's time is the commit's
+# (SOURCE_DATE_EPOCH), modes and owners are fixed, files go in name order,
+# and the archives carry no host, user or packing time.
+
+# pack_source_date ROOT: seconds since 1970 for every time stamp that ends up
+# in a package: SOURCE_DATE_EPOCH when the builder sets it, or else the time
+# of the commit being built.
+pack_source_date() {
+  if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+    echo "$SOURCE_DATE_EPOCH"
+  elif ! git -C "$1" log -1 --format=%ct 2>/dev/null; then
+    echo "pack: not a git checkout; set SOURCE_DATE_EPOCH to the release's time" >&2
+    return 1
+  fi
+}
+
+# pack_normalise FOLDER EPOCH: fixed modes and times on everything below it.
+pack_normalise() {
+  find "$1" -type d -exec chmod 755 {} +
+  find "$1" -type f -exec chmod 644 {} +
+  find "$1" -type f \( -name zarvik -o -iname '*.exe' -o -iname '*.dll' \) -exec chmod 755 {} +
+  find "$1" -exec touch -h -d "@$2" {} +
+}
+
+# pack_zip STAGING FOLDER ZIP: STAGING/FOLDER as ZIP, FOLDER at its top.
+# Times are stored as UTC (a ZIP's times are local), and without the
+# owner and time extras.
+pack_zip() {
+  rm -f "$3"
+  (cd "$1" && find "$2" -type f | LC_ALL=C sort | TZ=UTC zip -X -D -q -9 "$3" -@)
+}
+
+# pack_tgz STAGING FOLDER TGZ: the same as a gzipped tar, owned by root.
+pack_tgz() {
+  (cd "$1" && LC_ALL=C tar --sort=name --owner=0 --group=0 --numeric-owner --format=gnu \
+    -cf - "$2") | gzip -9 -n >"$3"
+}
+
+# pack_checksum FILE: FILE.sha256 beside it, as sha256sum -c reads it.
+pack_checksum() {
+  (cd "$(dirname "$1")" && sha256sum "$(basename "$1")" >"$(basename "$1").sha256")
+}
+
+# pack_components OUT NAME EPOCH COMPONENT...: the list of what the package
+# ships, as an SPDX 2.3 tag-value document. Each COMPONENT is
+# "SOURCE_PACKAGE|DEBIAN_SOURCE_VERSION|LICENCE|FILES", where the source
+# package and version are Debian's (empty for Zarvik itself).
+pack_components() {
+  local out=$1 name=$2 epoch=$3 component source version licence files id
+  shift 3
+  {
+    echo "SPDXVersion: SPDX-2.3"
+    echo "DataLicense: CC0-1.0"
+    echo "SPDXID: SPDXRef-DOCUMENT"
+    echo "DocumentName: $name"
+    echo "DocumentNamespace: https://zarvik.invalid/spdx/$name"
+    echo "Creator: Organization: The Zarvik developers"
+    echo "Created: $(date -u -d "@$epoch" '+%Y-%m-%dT%H:%M:%SZ')"
+    for component in "$@"; do
+      IFS='|' read -r source version licence files <<<"$component"
+      id="SPDXRef-${source//[^A-Za-z0-9.-]/-}"
+      echo
+      echo "PackageName: $source"
+      echo "SPDXID: $id"
+      echo "PackageVersion: $version"
+      if [ "$source" = zarvik ]; then
+        echo "PackageSupplier: Organization: The Zarvik developers"
+      else
+        echo "PackageSupplier: Organization: Debian"
+        echo "ExternalRef: PACKAGE-MANAGER purl pkg:deb/debian/$source@${version//+/%2B}?arch=source"
+      fi
+      echo "PackageDownloadLocation: NOASSERTION"
+      echo "FilesAnalyzed: false"
+      echo "PackageLicenseConcluded: $licence"
+      echo "PackageLicenseDeclared: $licence"
+      echo "PackageCopyrightText: NOASSERTION"
+      echo "PackageComment: <text>Shipped as: $files</text>"
+      if [ "$source" = zarvik ]; then
+        echo "Relationship: SPDXRef-DOCUMENT DESCRIBES $id"
+      else
+        echo "Relationship: SPDXRef-zarvik CONTAINS $id"
+      fi
+    done
+  } >"$out"
+}
+
+# pack_debian_source PACKAGE: "SOURCE_PACKAGE|VERSION" of an installed
+# Debian package.
+pack_debian_source() {
+  dpkg-query -W -f '${source:Package}|${source:Version}' "$1"
+}
