@@ -50,7 +50,8 @@ progress_of() {
   if [ -n "$line" ]; then
     echo "step ${line//[\[\]]/} "
   else
-    echo "$(find "$work" -name '*.o' -newer "$work/.stage-started" 2>/dev/null | wc -l) objects"
+    echo "$(find "$work" \( -name '*.o' -o -name '*.obj' \) -newer "$work/.stage-started" 2>/dev/null |
+      wc -l) objects "
   fi
 }
 

@@ -4,8 +4,8 @@
 # - cacert.pem in both packages is Mozilla's public set from Debian's
 #   ca-certificates, certificate for certificate, and nothing else;
 # - every program and DLL in the ZIP is built for ASLR (high entropy) and
-#   DEP, keeps its relocations and carries no link time; zarvik.exe is a
-#   windowed program;
+#   DEP, keeps its relocations and carries the commit's time, not the time
+#   it was linked; zarvik.exe is a windowed program;
 # - no folder compiled into them is one that an ordinary Windows user could
 #   create (a place to plant a configuration, a module or a plugin);
 # - no package names the folder it was built in.
@@ -15,6 +15,8 @@ zip=$(realpath "$2")
 tgz=$(realpath "$3")
 public_cas=/usr/share/ca-certificates/mozilla
 objdump=x86_64-w64-mingw32-objdump
+source "$root/scripts/pack.sh"
+commit_time=$(TZ=UTC date -d "@$(pack_source_date "$root")" '+%a %b %e %H:%M:%S %Y')
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -60,28 +62,41 @@ folder="$work/windows/zarvik"
 binaries=0
 while IFS= read -r -d '' binary; do
   name=${binary#"$folder/"}
-  headers=$($objdump -p "$binary")
+  headers=$(TZ=UTC $objdump -p "$binary")
   for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
     grep -q "^[[:space:]]*$flag\$" <<<"$headers" || fail "$name lacks $flag"
   done
   $objdump -h "$binary" | grep -q ' \.reloc ' || fail "$name has no relocations (ASLR cannot move it)"
-  grep -q '^Time/Date[[:space:]]*Thu Jan  1 00:00:00 1970$' <<<"$headers" || fail "$name carries its link time"
+  grep -q "^Time/Date[[:space:]]*$commit_time\$" <<<"$headers" || fail "$name carries its link time"
   binaries=$((binaries + 1))
 done < <(find "$folder" \( -iname '*.exe' -o -iname '*.dll' \) -print0)
-ok "zarvik.exe is windowed; all $binaries programs and DLLs have ASLR, high-entropy ASLR, DEP, relocations and no link time"
+ok "zarvik.exe is windowed; all $binaries programs and DLLs have ASLR, high-entropy ASLR, DEP, relocations and the commit's time"
 
-# Folder names compiled into the binaries, in either string width. On
-# Windows a path from the root of a drive (C:\something, or /something on
-# the current drive) names a folder that any user may create, except below
-# the folders only administrators can write to.
+# Folders compiled into the binaries, in either string width. On Windows a
+# folder at the root of a drive (C:\something), or below the root of the
+# current drive (\something, as a Unix path like /usr/... reads there), is
+# one that any user may create; only those below Program Files or Windows
+# are not. Source file names that the compilers recorded are never opened,
+# nor are the files built into the program (":/qt-project.org/...", Qt's own,
+# where strings may see the byte before the colon as a drive letter), and
+# tests/package/not_folders.txt names the few other strings that look
+# like folders and why they are no risk.
+built_in_resource='^[A-Za-z]?:/(qt-project\.org|qt/etc|translations)/'
 find "$folder" \( -iname '*.exe' -o -iname '*.dll' \) -exec strings -a -n 6 {} + >"$work/strings"
 find "$folder" \( -iname '*.exe' -o -iname '*.dll' \) -exec strings -a -n 6 -e l {} + >>"$work/strings"
-grep -o -E '(^|[^A-Za-z0-9:._-])([A-Za-z]:)?[/\\][A-Za-z0-9_.~+-]+([/\\][A-Za-z0-9 _.~+-]+)+' "$work/strings" |
-  sed -E 's/^[^A-Za-z/\\]//' | LC_ALL=C sort -u >"$work/folders"
-admin_only='^[Cc]:[/\\](Program Files|Windows)[/\\]'
-user_creatable=$(grep -v -E "$admin_only" "$work/folders" | grep -v -F -x -f "$root/tests/package/not_folders.txt" || true)
-[ -z "$user_creatable" ] || fail "folders any user could create are compiled in: $(echo "$user_creatable" | head -n 5 | paste -s -d ' ')"
-ok "the $(grep -c -E "$admin_only" "$work/folders" || true) compiled-in folders are all below Program Files or Windows"
+{
+  grep -o -E '(^|[^A-Za-z0-9%])[A-Za-z]:(\\|/[^/])[^"<>|*?]*' "$work/strings" | sed -E 's/^[^A-Za-z]//; s/ +$//'
+  grep -o -E '(^|[^A-Za-z0-9:._-])/(root|home|tmp|usr|opt|build|work|etc|var|srv|mnt|zarvik-win64)(/[^ "]*)?' \
+    "$work/strings" | sed -E 's/^[^/]//'
+} | grep -v -E '\.(c|cc|cpp|cxx|h|hh|hpp|inc|inl)$' | grep -v -E "$built_in_resource" |
+  LC_ALL=C sort -u >"$work/folders"
+admin_only='^[Cc]:[/\\](Program Files|Windows)([/\\]|$)'
+grep -E "$admin_only" "$work/folders" | sed 's/^/  compiled in: /'
+user_creatable=$(grep -v -E "$admin_only" "$work/folders" |
+  grep -v -F -x -f <(sed -n 's/^\([^#].*\)	.*/\1/p' "$root/tests/package/not_folders.txt") || true)
+[ -z "$user_creatable" ] ||
+  fail "folders any user could create are compiled in: $(echo "$user_creatable" | head -n 5 | paste -s -d ' ')"
+ok "every folder compiled into the Windows binaries is one only administrators can create"
 
 for package in windows linux; do
   for tree in "$root" "$HOME/.cache" "${XDG_CACHE_HOME:-$HOME/.cache}"; do
