@@ -28,16 +28,19 @@ if [ "$quick" -eq 1 ]; then
 fi
 
 step "Build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
-sanitizers="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+# The same build counts which lines and branches the suite runs (gcov).
+sanitizers="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer --coverage"
 cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DZARVIK_BUILD_BENCHMARKS=OFF -DCMAKE_CXX_FLAGS="$sanitizers" \
   -DCMAKE_EXE_LINKER_FLAGS="$sanitizers"
 cmake --build "$root/build-asan"
+find "$root/build-asan" -name '*.gcda' -delete # counts of this run only
 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1 \
   LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" \
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
 passed=$((passed + $(test_count "$root/build-asan")))
+"$root/scripts/coverage.sh" "$root/build-asan"
 
 step "Fuzz the replay reader for 60 seconds"
 "$root/fuzz/run.sh" 60

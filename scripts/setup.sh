@@ -14,7 +14,7 @@ demo_packages=(
   xvfb xauth xdotool openbox wmctrl
 )
 test_packages=(
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev gcovr
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix dpkg-dev
   wine wine64 fonts-wine zip unzip

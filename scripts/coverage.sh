@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Prints how much of the program's folders the runs in BUILD_DIR executed, one
+# line per folder: lines and branches. BUILD_DIR is a build made with
+# --coverage whose tests have run (scripts/check.sh makes its sanitizer build
+# that way).
+#   coverage.sh BUILD_DIR
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "$1" && pwd)
+counts=$(mktemp)
+trap 'rm -f "$counts"' EXIT
+
+# Branches that exist only for thrown exceptions, or that the compiler knows
+# are never taken, are left out: the figure is about the program's own choices.
+# The upload code is counted in its build for the local score service, which
+# the tests drive; the shipped build of the same code is only started in them.
+gcovr --root "$root" --object-directory "$build" --exclude-throw-branches \
+  --exclude-unreachable-branches --json "$counts" \
+  "$build/app" "$build/replay" "$build/ui" "$build/upload/CMakeFiles/zarvik_upload_local.dir"
+echo "Coverage by the test suite:"
+for folder in app replay upload ui; do
+  summary=$(gcovr --root "$root" --add-tracefile "$counts" --filter "$root/$folder/" \
+    --print-summary --output /dev/null)
+  lines=$(sed -n 's/^lines: //p' <<<"$summary")
+  branches=$(sed -n 's/^branches: //p' <<<"$summary")
+  printf '  %-8s lines %s, branches %s\n' "$folder/" "$lines" "$branches"
+done
