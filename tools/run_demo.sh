@@ -90,5 +90,16 @@ wait_for '[ "$(answered 409)" -ge "$replays" ]' "the second send"
 [ -z "$(window_ids Hata)" ] || { echo "demo: an error box is showing" >&2; exit 1; }
 wmctrl -i -c "$main"
 wait "$program"
+
+# Started again, it sends with the token saved last time, without asking.
+./zarvik >>"$demo/zarvik.out" &
+program=$!
+wait_for '[ -n "$(window_ids Zarvik)" ]' "the Zarvik window on the second start"
+main=$(window_ids Zarvik | head -n 1)
+xdotool mousemove --window "$main" 200 72 click 1             # "Replay Gönderin"
+wait_for '[ "$(answered 409)" -ge $((2 * replays)) ]' "the send with the saved token"
+[ -z "$(window_ids Hata)" ] || { echo "demo: an error box is showing" >&2; exit 1; }
+wmctrl -i -c "$main"
+wait "$program"
 echo "Demo done: $(accepted) of $replays replays reported, token kept in $demo/game/zarvik/token.txt"
 [ "$(accepted)" -eq "$replays" ]
