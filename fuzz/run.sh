@@ -1,11 +1,24 @@
 #!/usr/bin/env bash
-# Builds the replay fuzzer with clang in build-fuzz, writes the seed corpus and
-# fuzzes for SECONDS (default 60). Exits non-zero on any finding; the input
-# that caused it is left in build-fuzz/fuzz-artifacts.
+# Builds the replay fuzzer with clang in build-fuzz and fuzzes for SECONDS
+# (default 60), starting from the corpus kept in fuzz/corpus plus freshly
+# written seed replays. Exits non-zero on any finding; the input that caused
+# it is left in build-fuzz/fuzz-artifacts.
+#   run.sh [SECONDS]          fuzz; fuzz/corpus is only read
+#   run.sh --merge SECONDS    fuzz, then merge what the run found into
+#                             fuzz/corpus (for a long run, then commit it)
 set -euo pipefail
+merge=0
+if [ "${1:-}" = "--merge" ]; then
+  merge=1
+  shift
+fi
 seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-fuzz"
+stored="$root/fuzz/corpus"
+# Kept files are cut to this size, so that the corpus stays small in the
+# repository; the fuzzer itself may still grow inputs to -max_len.
+stored_max_len=4096
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVIK_BUILD_FUZZERS=ON -DZARVIK_BUILD_TESTS=ON \
@@ -16,9 +29,25 @@ seeds="$build/fuzz-seeds"
 corpus="$build/fuzz-corpus"
 artifacts="$build/fuzz-artifacts"
 "$build/tools/zarvik-make-replays" --corpus "$seeds" >/dev/null
-mkdir -p "$corpus" "$artifacts"
+# libFuzzer writes new inputs only into the first folder named: a fresh scratch
+# folder, so that the stored corpus and the seeds are only read.
+rm -rf "$corpus"
+mkdir -p "$corpus" "$artifacts" "$stored"
 
 # -close_fd_mask=1 silences the reader's "Decompression done." on stdout.
 "$build/fuzz/zarvik_fuzz_replay" -max_total_time="$seconds" -close_fd_mask=1 \
   -max_len=65536 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-  -artifact_prefix="$artifacts/" "$corpus" "$seeds"
+  -artifact_prefix="$artifacts/" "$corpus" "$stored" "$seeds"
+
+if [ "$merge" -eq 1 ]; then
+  # The smallest set of files that covers every feature the old corpus, the
+  # run and the seeds reach, written into an empty folder and then swapped in.
+  merged="$build/fuzz-merged"
+  rm -rf "$merged"
+  mkdir -p "$merged"
+  "$build/fuzz/zarvik_fuzz_replay" -merge=1 -max_len="$stored_max_len" -close_fd_mask=1 \
+    -timeout=10 -rss_limit_mb=2048 "$merged" "$stored" "$corpus" "$seeds"
+  find "$stored" -maxdepth 1 -type f -delete
+  cp "$merged"/* "$stored"/
+  echo "fuzz/corpus: $(find "$stored" -type f | wc -l) files, $(cat "$stored"/* | wc -c) bytes"
+fi
