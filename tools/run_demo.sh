@@ -89,6 +89,7 @@ xdotool mousemove --window "$main" 200 72 click 1             # "Replay Gönderi
 wait_for '[ "$(answered 409)" -ge "$replays" ]' "the second send"
 [ -z "$(window_ids Hata)" ] || { echo "demo: an error box is showing" >&2; exit 1; }
 wmctrl -i -c "$main"
+wait_for '! kill -0 "$program" 2>/dev/null' "Zarvik to end once its window was closed"
 wait "$program"
 
 # Started again, it sends with the token saved last time, without asking.
@@ -100,6 +101,7 @@ xdotool mousemove --window "$main" 200 72 click 1             # "Replay Gönderi
 wait_for '[ "$(answered 409)" -ge $((2 * replays)) ]' "the send with the saved token"
 [ -z "$(window_ids Hata)" ] || { echo "demo: an error box is showing" >&2; exit 1; }
 wmctrl -i -c "$main"
+wait_for '! kill -0 "$program" 2>/dev/null' "Zarvik to end once its window was closed"
 wait "$program"
 echo "Demo done: $(accepted) of $replays replays reported, token kept in $demo/game/zarvik/token.txt"
 [ "$(accepted)" -eq "$replays" ]
