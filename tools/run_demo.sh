@@ -8,6 +8,7 @@ build=$(cd "$1" && pwd)
 auto=0
 [ "${2:-}" = "--auto" ] && auto=1
 
+# shellcheck source=tests/support/display.sh
 . "$(dirname "$0")/../tests/support/display.sh"
 score_service_init "$build"
 certs="$build/tools/test-certs"

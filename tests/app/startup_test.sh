@@ -6,6 +6,7 @@
 # exits with 0 when the window is closed.
 set -euo pipefail
 program=$(realpath "$1")
+# shellcheck source=tests/support/display.sh
 . "$(dirname "$0")/../support/display.sh"
 display_start startup_test
 work=$display_work

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Drives real programs on a private virtual X display as a person would.
 # Sourced (never run) by tools/run_demo.sh, tests/app/startup_test.sh and
 # tests/windows/wine_test.sh, which run with `set -euo pipefail`.

@@ -11,6 +11,7 @@ set -euo pipefail
 product_zip=$(realpath "$1")
 local_zip=$(realpath "$2")
 linux_build=$(realpath "$3")
+# shellcheck source=tests/support/display.sh
 . "$(dirname "$0")/../support/display.sh"
 score_service_init "$linux_build"
 certs="$linux_build/tools/test-certs"
