@@ -20,19 +20,23 @@ work=$display_work
 # Wine in a prefix of its own, with no Mono or Gecko to offer (they would be
 # downloaded), in a UTF-8 locale so that Unix file names map to Windows ones.
 export WINEPREFIX="$work/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
-# The prefix's wineserver keeps its socket in /tmp/.wine-UID/server-DEV-INODE,
-# named after the prefix folder; it outlives the test unless stopped, and
-# the folder stays behind even then. Other prefixes' are left alone.
-wine_tmp="/tmp/.wine-$(id -u)"
-[ -d "$wine_tmp" ] && wine_tmp_was_there=1 || wine_tmp_was_there=0
+# The prefix's wineserver outlives the test unless stopped, and its socket
+# folder in /tmp stays behind even then. Debian's Wine makes that folder per
+# prefix (/tmp/wine-XXXXXX, named in the prefix's file "wineserver"); other
+# Wine builds use /tmp/.wine-UID/server-DEV-INODE, after the prefix folder.
+# Other prefixes' servers and folders are left alone.
 mkdir -p "$WINEPREFIX"
-wine_server_dir="$wine_tmp/server-$(stat -c '%d %i' "$WINEPREFIX" | { read -r dev inode; printf '%x-%x' "$dev" "$inode"; })"
+wine_server_dir="/tmp/.wine-$(id -u)/server-$(stat -c '%d %i' "$WINEPREFIX" | {
+  read -r dev inode
+  printf '%x-%x' "$dev" "$inode"
+})"
 stop_wine() {
+  local own
   timeout 30 wineserver -k >/dev/null 2>&1 || true
   timeout 30 wineserver -w >/dev/null 2>&1 || true
+  own=$(cat "$WINEPREFIX/wineserver" 2>/dev/null || true)
+  case "$own" in wine-??????) rm -rf "/tmp/$own" ;; esac
   rm -rf "$wine_server_dir"
-  # Only when this test made it; rmdir leaves it if another prefix uses it.
-  [ "$wine_tmp_was_there" -eq 1 ] || rmdir "$wine_tmp" 2>/dev/null || true
 }
 display_at_exit stop_wine
 
