@@ -168,7 +168,7 @@ display_run() {
 # every wait checks for it so that the test fails at once, saying so.
 _display_check_wm() {
   if [ -n "$display_wm_pid" ] && ! _display_alive "$display_wm_pid"; then
-    display_fail "the window manager (openbox) has exited"
+    display_fail "the window manager (openbox) has exited: $(tail -n 5 "$display_work/openbox.out")"
   fi
 }
 
@@ -196,7 +196,6 @@ display_wait_exit() {
 display_start() {
   display_name=$1
   local auth="$display_work/Xauthority" cookie number=
-  display_logs+=("$display_work/xvfb.out" "$display_work/openbox.out")
 
   # A server started without -noreset resets whenever its last client
   # disconnects, and a client connecting during the reset (openbox, after a
@@ -224,7 +223,7 @@ display_start() {
 
 _display_server_ready() {
   _display_alive "$display_server_pid" ||
-    display_fail "the X server (Xvfb) exited before it was ready"
+    display_fail "the X server (Xvfb) exited before it was ready: $(tail -n 5 "$display_work/xvfb.out")"
   grep -q '^[0-9][0-9]*$' "$display_work/display-number"
 }
 
