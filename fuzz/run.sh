@@ -35,9 +35,21 @@ rm -rf "$corpus"
 mkdir -p "$corpus" "$artifacts" "$stored"
 
 # -close_fd_mask=1 silences the reader's "Decompression done." on stdout.
+# libFuzzer's progress, hundreds of lines, goes to the log; shown are its
+# final figures, or on a finding the log's end and the input that caused it.
+log="$build/fuzz.log"
+status=0
 "$build/fuzz/zarvik_fuzz_replay" -max_total_time="$seconds" -close_fd_mask=1 \
   -max_len=65536 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-  -artifact_prefix="$artifacts/" "$corpus" "$stored" "$seeds"
+  -artifact_prefix="$artifacts/" "$corpus" "$stored" "$seeds" >"$log" 2>&1 || status=$?
+if [ "$status" -ne 0 ]; then
+  tail -n 60 "$log" >&2
+  echo "fuzz: failed with status $status; full log in $log" >&2
+  sed -n 's/.*Test unit written to //p' "$log" | sed 's/^/fuzz: input that caused it: /' >&2
+  exit "$status"
+fi
+grep -E '^(Done [0-9]+ runs|stat::)' "$log"
+echo "fuzz: no findings; full log in $log"
 
 if [ "$merge" -eq 1 ]; then
   # The smallest set of files that covers every feature the old corpus, the
@@ -46,7 +58,7 @@ if [ "$merge" -eq 1 ]; then
   rm -rf "$merged"
   mkdir -p "$merged"
   "$build/fuzz/zarvik_fuzz_replay" -merge=1 -max_len="$stored_max_len" -close_fd_mask=1 \
-    -timeout=10 -rss_limit_mb=2048 "$merged" "$stored" "$corpus" "$seeds"
+    -timeout=10 -rss_limit_mb=2048 "$merged" "$stored" "$corpus" "$seeds" >>"$log" 2>&1
   find "$stored" -maxdepth 1 -type f -delete
   cp "$merged"/* "$stored"/
   echo "fuzz/corpus: $(find "$stored" -type f | wc -l) files, $(cat "$stored"/* | wc -c) bytes"

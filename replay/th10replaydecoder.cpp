@@ -48,10 +48,12 @@ std::uint32_t load_u32(const unsigned char* at) {
            static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
 }
 
-// The one place the decompressed body is read. `available` is what the
-// decompression actually wrote, which can be less than D: bytes past it were
-// never produced by the file, so a read there is a malformed file, not a zero.
-// Offsets are 64-bit so that a stage walk cannot wrap around to a small value.
+// Every read of the stage chain goes through here, as its offsets come from
+// the file. `available` is what the decompression actually wrote, which can
+// be less than D: bytes past it were never produced by the file, so a read
+// there is a malformed file, not a zero. Offsets are 64-bit so that a stage
+// walk cannot wrap around to a small value. The fixed fields are read
+// directly, once `available` is known to reach past all of them.
 bool read_u32(const std::vector<unsigned char>& body, std::uint64_t available, std::uint64_t offset,
               std::uint32_t& value) {
     if (offset > available || available - offset < 4) {

@@ -9,7 +9,11 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
-"$root/scripts/setup.sh" test
+if [ "$quick" -eq 1 ]; then
+  "$root/scripts/setup.sh" quick
+else
+  "$root/scripts/setup.sh" test
+fi
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
@@ -92,7 +96,7 @@ port=$(sed -n 's/^ZARVIK_LOCAL_PORT:[A-Z]*=//p' "$root/build/CMakeCache.txt")
 "$root/scripts/windows.sh" --build-dir "$root/build-win64-local" \
   -DZARVIK_UPLOAD_URL="https://localhost:$port/upload/th10"
 wine_log=$(mktemp)
-xvfb-run -a -s "-screen 0 1280x1024x24" "$root/tests/windows/wine_test.sh" "$zip" \
+"$root/tests/windows/wine_test.sh" "$zip" \
   "$root"/build-win64-local/zarvik-*-win64.zip "$root/build" | tee "$wine_log"
 passed=$((passed + $(sed -n 's/^\([0-9]*\) passed, 0 failed$/\1/p' "$wine_log")))
 rm -f "$wine_log"

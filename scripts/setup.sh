@@ -2,8 +2,11 @@
 # Installs the Debian packages that one purpose needs; only missing ones are
 # installed, so it is safe to run again.
 #   setup.sh demo   building the program and the demo, and the demo's display
-#   setup.sh test   all of the demo's, plus the test suites, the sanitizer and
-#                   fuzz builds, and the Windows build with its Wine tests
+#   setup.sh quick  all of the demo's, plus the test suites and the benchmark
+#                   (what check.sh --quick builds and runs)
+#   setup.sh test   all of quick's, plus the sanitizer and fuzz builds, and the
+#                   Windows build with its Wine tests; adds deb-src entries
+#                   for the archive in use (see below)
 set -euo pipefail
 purpose=${1:-test}
 
@@ -13,8 +16,10 @@ demo_packages=(
   libcpp-httplib-dev nlohmann-json3-dev
   xvfb xauth xdotool openbox wmctrl
 )
-test_packages=(
+quick_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev gcovr
+)
+test_packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix dpkg-dev
   wine wine64 fonts-wine zip unzip
@@ -22,9 +27,10 @@ test_packages=(
 
 case "$purpose" in
   demo) packages=("${demo_packages[@]}") ;;
-  test) packages=("${demo_packages[@]}" "${test_packages[@]}") ;;
+  quick) packages=("${demo_packages[@]}" "${quick_packages[@]}") ;;
+  test) packages=("${demo_packages[@]}" "${quick_packages[@]}" "${test_packages[@]}") ;;
   *)
-    echo "usage: $0 demo|test" >&2
+    echo "usage: $0 demo|quick|test" >&2
     exit 2
     ;;
 esac
@@ -58,11 +64,15 @@ fi
 if [ "$needs_sources" -eq 1 ]; then
   # The same archives, suites and components as the binary entries.
   if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
-      "${as_root[@]}" tee /etc/apt/sources.list.d/zarvik-deb-src.sources >/dev/null
-  elif [ -f /etc/apt/sources.list ]; then
-    sed -n 's/^deb /deb-src /p' /etc/apt/sources.list |
-      "${as_root[@]}" tee /etc/apt/sources.list.d/zarvik-deb-src.list >/dev/null
+    from=/etc/apt/sources.list.d/debian.sources to=/etc/apt/sources.list.d/zarvik-deb-src.sources
+  else
+    from=/etc/apt/sources.list to=/etc/apt/sources.list.d/zarvik-deb-src.list
+  fi
+  echo "setup: adding $to, deb-src twins of the entries in $from, as the Windows build compiles Debian's own sources of Qt, OpenSSL and curl"
+  if [ "${from##*.}" = sources ]; then
+    sed 's/^Types: deb$/Types: deb-src/' "$from" | "${as_root[@]}" tee "$to" >/dev/null
+  else
+    sed -n 's/^deb /deb-src /p' "$from" | "${as_root[@]}" tee "$to" >/dev/null
   fi
 fi
 [ ${#missing[@]} -gt 0 ] && echo "Installing: ${missing[*]}"

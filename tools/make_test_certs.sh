@@ -18,32 +18,44 @@ mkdir -p "$out"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# run_openssl ARGS...: openssl, whose chatter on success ("Certificate request
+# self-signature ok", ...) is dropped, and whose reason on failure is shown.
+run_openssl() {
+  if ! openssl "$@" 2>"$work/openssl.err"; then
+    echo "make_test_certs: openssl $1 failed:" >&2
+    cat "$work/openssl.err" >&2
+    exit 1
+  fi
+}
+
 new_key() {
-  openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1" 2>/dev/null
+  run_openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1"
 }
 
 # new_ca NAME COMMON_NAME: certificate in $work/NAME.pem
 new_ca() {
   new_key "$work/$1.key"
-  openssl req -x509 -new -key "$work/$1.key" -subj "/CN=$2" -days 3650 -sha256 \
+  run_openssl req -x509 -new -key "$work/$1.key" -subj "/CN=$2" -days 3650 -sha256 \
     -addext "basicConstraints=critical,CA:TRUE" \
     -addext "keyUsage=critical,keyCertSign,cRLSign" \
-    -out "$work/$1.pem" 2>/dev/null
+    -out "$work/$1.pem"
 }
 
 # new_server NAME CA SUBJECT_ALT_NAMES: OUTDIR/NAME.pem and OUTDIR/NAME.key
 new_server() {
   new_key "$work/$1.key"
-  openssl req -new -key "$work/$1.key" -subj "/CN=$1" -out "$work/$1.csr" 2>/dev/null
+  run_openssl req -new -key "$work/$1.key" -subj "/CN=$1" -out "$work/$1.csr"
   cat >"$work/$1.ext" <<EXT
 basicConstraints=critical,CA:FALSE
 keyUsage=critical,digitalSignature
 extendedKeyUsage=serverAuth
 subjectAltName=$3
 EXT
-  openssl x509 -req -in "$work/$1.csr" -CA "$work/$2.pem" -CAkey "$work/$2.key" \
-    -set_serial "0x$(openssl rand -hex 8)" -days 3650 -sha256 -extfile "$work/$1.ext" \
-    -out "$work/$1.pem" 2>/dev/null
+  local serial
+  serial=$(run_openssl rand -hex 8)
+  run_openssl x509 -req -in "$work/$1.csr" -CA "$work/$2.pem" -CAkey "$work/$2.key" \
+    -set_serial "0x$serial" -days 3650 -sha256 -extfile "$work/$1.ext" \
+    -out "$work/$1.pem"
   mv "$work/$1.key" "$out/$1.key"
   mv "$work/$1.pem" "$out/$1.pem"
 }

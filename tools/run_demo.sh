@@ -8,7 +8,9 @@ build=$(cd "$1" && pwd)
 auto=0
 [ "${2:-}" = "--auto" ] && auto=1
 
-port=$(sed -n 's/^ZARVIK_LOCAL_PORT:[A-Z]*=//p' "$build/CMakeCache.txt")
+# shellcheck source=tests/support/display.sh
+. "$(dirname "$0")/../tests/support/display.sh"
+score_service_init "$build"
 certs="$build/tools/test-certs"
 demo="$build/demo"
 rm -rf "$demo"
@@ -22,86 +24,53 @@ cp "$build/app/zarvik-local" "$demo/game/zarvik/zarvik"
 cp "$certs/ca.pem" "$demo/game/zarvik/cacert.pem"
 
 log="$demo/service.log"
-"$build/tools/zarvik-score-service" --port "$port" --cert "$certs/server.pem" \
-  --key "$certs/server.key" >"$log" 2>&1 &
-service=$!
-trap 'kill "$service" 2>/dev/null || true; wait "$service" 2>/dev/null || true' EXIT
-# A service that cannot listen (say one left running holds the port) exits at
-# once with the reason; the demo must not go on against the other one.
-for _ in $(seq 50); do
-  grep -q ' listening on ' "$log" && break
-  kill -0 "$service" 2>/dev/null || break
-  sleep 0.1
-done
-if ! grep -q ' listening on ' "$log"; then
-  cat "$log" >&2
-  echo "demo: the score service did not start" >&2
-  exit 1
-fi
-tail -n +1 -f "$log" --pid "$service" &
+score_service_start "$log"
+tail -n +1 -f "$log" --pid "$score_service_pid" &
 
-echo "Demo game folder: $demo/game ($replays replays); score service on https://localhost:$port"
+echo "Demo game folder: $demo/game ($replays replays); score service on https://localhost:$score_service_port"
 echo "Zarvik's own console output goes to $demo/zarvik.out"
-cd "$demo/game/zarvik"
 if [ "$auto" -eq 0 ]; then
   echo 'Press "Token Girin", type any token and confirm: Zarvik saves it and sends every replay.'
   echo 'Press "Replay Gönderin" to send them again (the service answers 409 and nothing is shown).'
   echo 'Close the window to end the demo.'
-  ./zarvik >"$demo/zarvik.out"
+  # Qt warns when the session gives it no runtime folder (a root shell, say).
+  if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    mkdir -m 700 "$display_work/runtime"
+    export XDG_RUNTIME_DIR="$display_work/runtime"
+  fi
+  (cd "$demo/game/zarvik" && ./zarvik >"$demo/zarvik.out")
   exit 0
 fi
 
-# --auto: a person's clicks and keys, on whatever display this is, with a
+# --auto: a person's clicks and keys, on a virtual display of its own with a
 # window manager to close the window as a person would.
-export QT_QPA_PLATFORM=xcb
-if ! wmctrl -m >/dev/null 2>&1; then
-  openbox >/dev/null 2>&1 &
-  wm=$!
-  trap 'kill "$service" "$wm" 2>/dev/null || true; wait "$service" 2>/dev/null || true' EXIT
-  for _ in $(seq 50); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
-fi
-./zarvik >"$demo/zarvik.out" &
-program=$!
-
-window_ids() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null || true; }
-wait_for() { # condition command, what
-  for _ in $(seq 150); do
-    if eval "$1"; then return 0; fi
-    sleep 0.1
-  done
-  echo "demo: timed out waiting for $2" >&2
-  exit 1
-}
-accepted() { grep -c '^{' "$log" || true; }
-answered() { grep -c " $1\$" "$log" || true; }
-
-wait_for '[ -n "$(window_ids Zarvik)" ]' "the Zarvik window"
-main=$(window_ids Zarvik | head -n 1)
-xdotool mousemove --window "$main" 200 30 click 1             # "Token Girin"
-wait_for '[ "$(window_ids Zarvik | wc -l)" -ge 2 ]' "the token dialog"
-dialog=$(window_ids Zarvik | grep -v -x "$main" | head -n 1)
-xdotool windowfocus --sync "$dialog" type --delay 20 'demo-token'
-xdotool key Return
-wait_for '[ -n "$(window_ids Kaydedildi)" ]' "the confirmation box"
-xdotool windowfocus --sync "$(window_ids Kaydedildi | head -n 1)" key Return
-wait_for '[ "$(accepted)" -ge "$replays" ]' "$replays reports"
-xdotool mousemove --window "$main" 200 72 click 1             # "Replay Gönderin"
-wait_for '[ "$(answered 409)" -ge "$replays" ]' "the second send"
-[ -z "$(window_ids Hata)" ] || { echo "demo: an error box is showing" >&2; exit 1; }
-wmctrl -i -c "$main"
-wait_for '! kill -0 "$program" 2>/dev/null' "Zarvik to end once its window was closed"
-wait "$program"
+display_start demo
+accepted() { wc -l <"$log"; }
+display_spawn "$demo/zarvik.out" "$demo/game/zarvik" ./zarvik
+program=$display_pid
+main=$(display_wait_window Zarvik "$program")
+display_click_token "$main"
+display_wait_until '[ "$(display_windows Zarvik | wc -l)" -ge 2 ]' "the token dialog"
+dialog=$(display_windows Zarvik | grep -v -x "$main" | head -n 1)
+display_type "$dialog" 'demo-token'
+display_press_keys "$dialog" Return
+display_press_keys "$(display_wait_window Kaydedildi "$program")" Return
+display_wait_until '[ "$(accepted)" -ge "$replays" ]' "$replays reports"
+display_click_send "$main"
+display_wait_until '[ "$(score_service_answered "$log" 409)" -ge "$replays" ]' "the second send"
+[ -z "$(display_windows Hata)" ] || display_fail "an error box is showing"
+display_close_window "$main"
+display_wait_exit "$program" "Zarvik to end once its window was closed"
 
 # Started again, it sends with the token saved last time, without asking.
-./zarvik >>"$demo/zarvik.out" &
-program=$!
-wait_for '[ -n "$(window_ids Zarvik)" ]' "the Zarvik window on the second start"
-main=$(window_ids Zarvik | head -n 1)
-xdotool mousemove --window "$main" 200 72 click 1             # "Replay Gönderin"
-wait_for '[ "$(answered 409)" -ge $((2 * replays)) ]' "the send with the saved token"
-[ -z "$(window_ids Hata)" ] || { echo "demo: an error box is showing" >&2; exit 1; }
-wmctrl -i -c "$main"
-wait_for '! kill -0 "$program" 2>/dev/null' "Zarvik to end once its window was closed"
-wait "$program"
+display_spawn "$demo/zarvik-again.out" "$demo/game/zarvik" ./zarvik
+program=$display_pid
+main=$(display_wait_window Zarvik "$program")
+display_click_send "$main"
+display_wait_until '[ "$(score_service_answered "$log" 409)" -ge $((2 * replays)) ]' \
+  "the send with the saved token"
+[ -z "$(display_windows Hata)" ] || display_fail "an error box is showing"
+display_close_window "$main"
+display_wait_exit "$program" "Zarvik to end once its window was closed"
 echo "Demo done: $(accepted) of $replays replays reported, token kept in $demo/game/zarvik/token.txt"
-[ "$(accepted)" -eq "$replays" ]
+[ "$(accepted)" -eq "$replays" ] || display_fail "$(accepted) reports for $replays replays"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The Windows program from its ZIP, run under Wine on a virtual X display
-# (run under xvfb-run), driven with a window manager and xdotool as a person
-# would drive it:
+# The Windows program from its ZIP, run under Wine on a private virtual X
+# display, driven with a window manager and xdotool as a person would drive
+# it (tests/support/display.sh):
 #   wine_test.sh PRODUCT_ZIP LOCAL_ZIP LINUX_BUILD
 # PRODUCT_ZIP is the package players download; LOCAL_ZIP the same program
 # built to report to the local score service; LINUX_BUILD a Linux build tree
@@ -11,108 +11,85 @@ set -euo pipefail
 product_zip=$(realpath "$1")
 local_zip=$(realpath "$2")
 linux_build=$(realpath "$3")
-port=$(sed -n 's/^ZARVIK_LOCAL_PORT:[A-Z]*=//p' "$linux_build/CMakeCache.txt")
+# shellcheck source=tests/support/display.sh
+. "$(dirname "$0")/../support/display.sh"
+score_service_init "$linux_build"
 certs="$linux_build/tools/test-certs"
-work=$(mktemp -d)
-pids=()
-trap 'kill "${pids[@]}" 2>/dev/null || true; wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+work=$display_work
 
 # Wine in a prefix of its own, with no Mono or Gecko to offer (they would be
 # downloaded), in a UTF-8 locale so that Unix file names map to Windows ones.
 export WINEPREFIX="$work/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
-export QT_QPA_PLATFORM=xcb
-openbox >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
-wine wineboot --init >/dev/null 2>&1
-wineserver -w
+# The prefix's wineserver outlives the test unless stopped, and its socket
+# folder in /tmp stays behind even then. Debian's Wine makes that folder per
+# prefix (/tmp/wine-XXXXXX, named in the prefix's file "wineserver"); other
+# Wine builds use /tmp/.wine-UID/server-DEV-INODE, after the prefix folder.
+# Other prefixes' servers and folders are left alone.
+mkdir -p "$WINEPREFIX"
+wine_server_dir="/tmp/.wine-$(id -u)/server-$(stat -c '%d %i' "$WINEPREFIX" | {
+  read -r dev inode
+  printf '%x-%x' "$dev" "$inode"
+})"
+stop_wine() {
+  local own
+  timeout 30 wineserver -k >/dev/null 2>&1 || true
+  timeout 30 wineserver -w >/dev/null 2>&1 || true
+  own=$(cat "$WINEPREFIX/wineserver" 2>/dev/null || true)
+  case "$own" in wine-??????) rm -rf "/tmp/$own" ;; esac
+  rm -rf "$wine_server_dir"
+}
+display_at_exit stop_wine
+
+display_start wine_test
+# Wine starts slowly, the first time in a prefix most of all.
+display_timeout=120
+display_run 600 "wineboot --init" wine wineboot --init
+display_run 300 "wineserver -w after wineboot" wineserver -w
 
 passed=0
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
 ok() {
   echo "ok: $*"
   passed=$((passed + 1))
 }
-windows_titled() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null || true; }
-# wait_until CONDITION WHAT: up to 30 s, as Wine starts slowly.
-wait_until() {
-  for _ in $(seq 300); do
-    if eval "$1"; then return 0; fi
-    sleep 0.1
-  done
-  fail "timed out waiting for $2"
-}
-wait_for_window() {
-  wait_until "[ -n \"\$(windows_titled '$1')\" ]" "a window titled '$1'"
-  windows_titled "$1" | head -n 1
-}
-# Waits for the program to end and sets `code` to its exit code.
-wait_for_exit() {
-  wait_until "! kill -0 $1 2>/dev/null" "the program to end"
-  code=0
-  wait "$1" || code=$?
-}
-press_enter_in() { xdotool windowfocus --sync "$1" key Return; }
-token_button() { xdotool mousemove --window "$1" 200 30 click 1; }
-send_button() { xdotool mousemove --window "$1" 200 72 click 1; }
 
 # unpack ZIP GAME_FOLDER: the package as a player unpacks it, beside th10.exe.
 unpack() {
   mkdir -p "$2"
   (cd "$2" && cmake -E tar xf "$1")
-  [ -f "$2/zarvik/zarvik.exe" ] || fail "$(basename "$1") has no zarvik/zarvik.exe"
+  [ -f "$2/zarvik/zarvik.exe" ] || display_fail "$(basename "$1") has no zarvik/zarvik.exe"
   printf 'MZ' >"$2/th10.exe"
 }
 
-# service LOG [KNOBS...]: the local score service, its reports in LOG.
-service() {
-  local log=$1
-  shift
-  "$linux_build/tools/zarvik-score-service" --port "$port" --cert "$certs/server.pem" \
-    --key "$certs/server.key" "$@" >"$log" 2>"$log.requests" &
-  service_pid=$!
-  pids+=("$service_pid")
-  wait_until "grep -q listening '$log.requests' || ! kill -0 $service_pid" "the score service"
-  kill -0 "$service_pid" 2>/dev/null || fail "score service: $(cat "$log.requests")"
-}
-stop_service() {
-  kill "$service_pid"
-  wait "$service_pid" 2>/dev/null || true
-}
-answered() { grep -c -- "-> $2\$" "$1.requests" || true; }
-
 # 1. The product without a replay folder: one box, no window, exit code -1.
 unpack "$product_zip" "$work/missing"
-(cd "$work/missing/zarvik" && exec wine zarvik.exe) &
-program=$!
-box=$(wait_for_window Hata)
-[ "$(windows_titled Hata | wc -l)" -eq 1 ] || fail "more than one box"
-[ -z "$(windows_titled Zarvik)" ] || fail "window shown despite the missing replay folder"
-press_enter_in "$box"
-wait_for_exit "$program"
-[ "$code" -eq 255 ] || fail "exit code $code, expected -1 (255)"
+display_spawn "$work/missing.out" "$work/missing/zarvik" wine zarvik.exe
+program=$display_pid
+box=$(display_wait_window Hata "$program")
+[ "$(display_windows Hata | wc -l)" -eq 1 ] || display_fail "more than one box"
+[ -z "$(display_windows Zarvik)" ] || display_fail "window shown despite the missing replay folder"
+display_press_keys "$box" Return
+display_wait_exit "$program" "the program to end once its box was closed"
+[ "$display_exit_code" -eq 255 ] || display_fail "exit code $display_exit_code, expected -1 (255)"
 ok "missing replay folder: one box, no window, exit code -1"
 
 # 2. The product's token dialog saves exactly the typed bytes.
 unpack "$product_zip" "$work/empty"
 mkdir -p "$work/empty/replay"
-(cd "$work/empty/zarvik" && exec wine zarvik.exe) &
-program=$!
-main=$(wait_for_window Zarvik)
-token_button "$main"
-wait_until '[ "$(windows_titled Zarvik | wc -l)" -ge 2 ]' "the token dialog"
-dialog=$(windows_titled Zarvik | grep -v -x "$main" | head -n 1)
-xdotool windowfocus --sync "$dialog" type --delay 30 'wine-Token_42'
-xdotool key Return
-press_enter_in "$(wait_for_window Kaydedildi)"
+display_spawn "$work/empty.out" "$work/empty/zarvik" wine zarvik.exe
+program=$display_pid
+main=$(display_wait_window Zarvik "$program")
+display_click_token "$main"
+display_wait_until '[ "$(display_windows Zarvik | wc -l)" -ge 2 ]' "the token dialog"
+dialog=$(display_windows Zarvik | grep -v -x "$main" | head -n 1)
+display_type "$dialog" 'wine-Token_42'
+display_press_keys "$dialog" Return
+display_press_keys "$(display_wait_window Kaydedildi "$program")" Return
 [ "$(cat "$work/empty/zarvik/token.txt")" = 'wine-Token_42' ] &&
-  [ "$(wc -c <"$work/empty/zarvik/token.txt")" -eq 13 ] || fail "token.txt holds '$(cat "$work/empty/zarvik/token.txt")'"
-wmctrl -i -c "$main"
-wait_for_exit "$program"
-[ "$code" -eq 0 ] || fail "exit code $code after closing the window"
+  [ "$(wc -c <"$work/empty/zarvik/token.txt")" -eq 13 ] ||
+  display_fail "token.txt holds '$(cat "$work/empty/zarvik/token.txt")'"
+display_close_window "$main"
+display_wait_exit "$program" "the program to end once its window was closed"
+[ "$display_exit_code" -eq 0 ] || display_fail "exit code $display_exit_code after closing the window"
 ok "token dialog saves the typed bytes; closing the window exits with 0"
 
 # 3. A full scan below a Japanese folder name, one replay with a Japanese
@@ -132,62 +109,65 @@ mv "$game/linux/ca.pem" "$game/linux/cacert.pem"
 token='şifre "ü\gizli'
 printf '%s' "$token" | tee "$game/zarvik/token.txt" >"$game/linux/token.txt"
 
-# run_scan DIR COMMAND...: starts the program in DIR, presses send, waits for
-# every replay to be answered with STATUS (global), and closes it.
+# run_scan NAME DIR COMMAND...: starts the program in DIR, presses send, waits
+# for every replay to be answered with STATUS (global) in LOG (global), and
+# closes it.
 run_scan() {
-  local dir=$1 main program
-  shift
-  (cd "$dir" && exec "$@") >/dev/null 2>&1 &
-  program=$!
-  main=$(wait_for_window Zarvik)
-  send_button "$main"
-  wait_until "[ \"\$(answered '$log' $status)\" -ge $replays ]" "$replays answers of $status"
+  local name=$1 dir=$2 main program
+  shift 2
+  display_spawn "$work/$name.out" "$dir" "$@"
+  program=$display_pid
+  main=$(display_wait_window Zarvik "$program")
+  display_click_send "$main"
+  display_wait_until "[ \"\$(score_service_answered '$log' $status)\" -ge $replays ]" \
+    "$replays answers of $status"
   sleep 0.5
-  [ -z "$(windows_titled Hata)" ] || fail "an error box after a send answered with $status"
-  wmctrl -i -c "$main"
-  wait_for_exit "$program"
-  [ "$code" -eq 0 ] || fail "exit code $code after closing the window"
+  [ -z "$(display_windows Hata)" ] || display_fail "an error box after a send answered with $status"
+  display_close_window "$main"
+  display_wait_exit "$program" "$name to end once its window was closed"
+  [ "$display_exit_code" -eq 0 ] || display_fail "exit code $display_exit_code after closing the window"
 }
 
 log="$work/linux.log" status=200
-service "$log"
-run_scan "$game/linux" ./zarvik-local
-stop_service
+score_service_start "$log"
+run_scan linux "$game/linux" ./zarvik-local
+score_service_stop
 sort "$log" >"$work/linux.reports"
 
 log="$work/windows.log"
-service "$log"
-run_scan "$game/zarvik" wine zarvik.exe
+score_service_start "$log"
+run_scan windows "$game/zarvik" wine zarvik.exe
 sort "$log" >"$work/windows.reports"
-[ "$(wc -l <"$work/windows.reports")" -eq "$replays" ] || fail "$(wc -l <"$work/windows.reports") reports for $replays replays"
+[ "$(wc -l <"$work/windows.reports")" -eq "$replays" ] ||
+  display_fail "$(wc -l <"$work/windows.reports") reports for $replays replays"
 cmp -s "$work/linux.reports" "$work/windows.reports" ||
-  fail "the Windows reports differ from the Linux ones: $(diff "$work/linux.reports" "$work/windows.reports" | head -n 4)"
-grep -q '"token":"şifre \\"ü\\\\gizli"' "$work/windows.reports" || fail "the token was not sent as saved"
+  display_fail "the Windows reports differ from the Linux ones: $(diff "$work/linux.reports" "$work/windows.reports" | head -n 4)"
+grep -q '"token":"şifre \\"ü\\\\gizli"' "$work/windows.reports" || display_fail "the token was not sent as saved"
 ok "$replays replays below ゲーム (one named リプレイ_01.rpy) reported exactly as on Linux"
 
 # The same replays again: the service knows them, and 409 shows nothing.
 status=409
-run_scan "$game/zarvik" wine zarvik.exe
-stop_service
+run_scan windows-again "$game/zarvik" wine zarvik.exe
+score_service_stop
 ok "a second send is answered with 409 and shows no box"
 
 # 4. An error status is shown in a box, one per replay.
 log="$work/refusing.log"
-service "$log" --status 500
-(cd "$game/zarvik" && exec wine zarvik.exe) >/dev/null 2>&1 &
-program=$!
-main=$(wait_for_window Zarvik)
-send_button "$main"
+score_service_start "$log" --status 500
+display_spawn "$work/refusing.out" "$game/zarvik" wine zarvik.exe
+program=$display_pid
+main=$(display_wait_window Zarvik "$program")
+display_click_send "$main"
 for ((shown = 0; shown < replays; shown++)); do
-  box=$(wait_for_window Hata)
-  press_enter_in "$box"
-  wait_until "[ -z \"\$(windows_titled Hata | grep -x '$box')\" ]" "the box to close"
+  box=$(display_wait_window Hata "$program")
+  display_press_keys "$box" Return
+  display_wait_gone "$box"
 done
-wait_until "[ \"\$(answered '$log' 500)\" -ge $replays ]" "$replays answers of 500"
-wmctrl -i -c "$main"
-wait_for_exit "$program"
-[ "$code" -eq 0 ] || fail "exit code $code after closing the window"
-stop_service
+display_wait_until "[ \"\$(score_service_answered '$log' 500)\" -ge $replays ]" "$replays answers of 500"
+display_close_window "$main"
+display_wait_exit "$program" "the program to end once its window was closed"
+[ "$display_exit_code" -eq 0 ] || display_fail "exit code $display_exit_code after closing the window"
+score_service_stop
 ok "status 500 is shown in one box per replay"
 
 echo "$passed passed, 0 failed"

@@ -1,0 +1,312 @@
+# shellcheck shell=bash
+# Drives real programs on a private virtual X display as a person would.
+# Sourced (never run) by tools/run_demo.sh, tests/app/startup_test.sh and
+# tests/windows/wine_test.sh, which run with `set -euo pipefail`.
+#
+# Every wait here is bounded. When a bound strikes, or anything else fails,
+# the script stops with "NAME: FAIL: what it waited for" followed by the end
+# of the output of every program it started (each one's stdout and stderr
+# are kept in a file), and everything it started is stopped.
+#
+# The display
+#   display_start NAME       Starts an X server of its own (Xvfb -noreset,
+#                            on a free display number, with a cookie) and
+#                            openbox, and waits until openbox manages it, or
+#                            fails at once saying why. NAME prefixes messages.
+#                            Sets DISPLAY, XAUTHORITY, a private
+#                            XDG_RUNTIME_DIR and QT_QPA_PLATFORM=xcb.
+#   display_work             A folder of the script's own, removed at exit.
+#   display_timeout          Seconds each wait may take (default 60: a busy
+#                            machine, or Qt's first start building the font
+#                            cache). Wine is slower: raise it before waiting.
+#   display_at_exit COMMAND  Runs COMMAND at exit, after every program the
+#                            script started has been stopped, before the
+#                            X server is.
+#
+# Programs
+#   display_spawn LOG DIR COMMAND...   Starts COMMAND in DIR in the
+#                            background, stdout and stderr in LOG (shown on
+#                            failure); sets display_pid.
+#   display_wait_exit PID WHAT         Waits for the program to end; sets
+#                            display_exit_code.
+#   display_run SECONDS WHAT COMMAND...  Runs COMMAND in the foreground for
+#                            at most SECONDS; its output is shown if it fails.
+#   display_fail MESSAGE     Fails the script, also from inside $(...).
+#
+# Windows and boxes (ids as xdotool prints them)
+#   display_windows TITLE    Ids of the visible windows titled exactly TITLE;
+#                            prints nothing when there are none.
+#   display_wait_window TITLE [PID]    Prints the id of a visible window
+#                            titled exactly TITLE that openbox manages; fails
+#                            early if PID ends first.
+#   display_wait_gone ID     Waits until window ID is no longer visible.
+#   display_close_window ID  Closes it through the window manager, as a
+#                            person would with the title bar's close button.
+#   display_press_keys ID KEY...       Focuses ID, presses xdotool key names.
+#   display_type ID TEXT     Focuses ID and types TEXT.
+#   display_window_size ID   Prints WIDTHxHEIGHT.
+#   display_main_size        The main window's size: 400x100.
+#   display_click_token ID   Clicks "Token Girin" in the main window ID.
+#   display_click_send ID    Clicks "Replay Gönderin" in the main window ID.
+#
+# The local score service of a Linux build tree
+#   score_service_init BUILD Reads BUILD's port (ZARVIK_LOCAL_PORT in its CMake
+#                            cache) once; sets score_service_port.
+#   score_service_start LOG [KNOBS...] Starts the service (KNOBS such as
+#                            --status 500) and waits until it listens; the
+#                            reports it accepts go to LOG, one line each, and
+#                            its request log to LOG.requests. Sets
+#                            score_service_pid.
+#   score_service_answered LOG STATUS  How many requests it answered with STATUS.
+#   score_service_stop       Stops it.
+
+display_name=${0##*/}
+display_timeout=60
+display_work=$(mktemp -d)
+display_pids=()
+display_logs=()
+display_exit_hooks=()
+display_wm_pid=
+display_server_pid=
+
+# One place for the main window's layout: 400x100, the token button above
+# the send button, both the full width.
+display_main_size=400x100
+display_click_token() { _display_x xdotool mousemove --window "$1" 200 30 click 1; }
+display_click_send() { _display_x xdotool mousemove --window "$1" 200 72 click 1; }
+
+# Any X client blocks for good on a server that stopped answering.
+_display_x() {
+  timeout 20 "$@" || display_fail "'$*' failed or did not finish within 20 s"
+}
+
+_display_show_output() {
+  local log
+  for log in "${display_logs[@]}"; do
+    [ -s "$log" ] || continue
+    echo "---- last lines of $log" >&2
+    tail -n 25 "$log" >&2
+  done
+}
+
+display_fail() {
+  echo "$display_name: FAIL: $*" >&2
+  if [ ! -e "$display_work/.failed" ]; then
+    : >"$display_work/.failed"
+    _display_show_output
+  fi
+  # From inside $(...) the script itself must stop too, not only the subshell.
+  if [ "$BASHPID" != "$$" ]; then
+    kill -USR1 "$$"
+  fi
+  exit 1
+}
+
+_display_alive() {
+  local state
+  state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) || return 1
+  [ -n "$state" ] && [ "$state" != Z ]
+}
+
+_display_stop() {
+  local pid=$1
+  _display_alive "$pid" || return 0
+  kill -TERM -- "-$pid" 2>/dev/null || kill -TERM "$pid" 2>/dev/null || return 0
+  for _ in $(seq 50); do
+    _display_alive "$pid" || return 0
+    sleep 0.1
+  done
+  kill -KILL -- "-$pid" 2>/dev/null || kill -KILL "$pid" 2>/dev/null || true
+}
+
+_display_cleanup() {
+  local status=$? i
+  set +e
+  if [ "$status" -ne 0 ] && [ ! -e "$display_work/.failed" ]; then
+    echo "$display_name: FAIL: stopped with status $status" >&2
+    _display_show_output
+  fi
+  for ((i = ${#display_pids[@]} - 1; i >= 0; i--)); do
+    _display_stop "${display_pids[i]}"
+  done
+  for ((i = ${#display_exit_hooks[@]} - 1; i >= 0; i--)); do
+    eval "${display_exit_hooks[i]}"
+  done
+  [ -n "$display_wm_pid" ] && _display_stop "$display_wm_pid"
+  [ -n "$display_server_pid" ] && _display_stop "$display_server_pid"
+  rm -rf "$display_work"
+  exit "$status"
+}
+trap _display_cleanup EXIT
+trap 'exit 1' USR1
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+display_at_exit() { display_exit_hooks+=("$1"); }
+
+display_spawn() {
+  local log=$1 dir=$2
+  shift 2
+  # A process group of its own, so that stopping it stops what it started.
+  (cd "$dir" && exec setsid "$@") >"$log" 2>&1 &
+  display_pid=$!
+  display_pids+=("$display_pid")
+  display_logs+=("$log")
+}
+
+display_run() {
+  local seconds=$1 what=$2 log status=0
+  shift 2
+  log="$display_work/run-${#display_logs[@]}.out"
+  display_logs+=("$log")
+  timeout "$seconds" "$@" >"$log" 2>&1 || status=$?
+  [ "$status" -ne 124 ] || display_fail "$what did not finish within $seconds s"
+  [ "$status" -eq 0 ] || display_fail "$what failed with status $status"
+}
+
+# The window manager going away would leave windows that nothing can close;
+# every wait checks for it so that the test fails at once, saying so.
+_display_check_wm() {
+  if [ -n "$display_wm_pid" ] && ! _display_alive "$display_wm_pid"; then
+    display_fail "the window manager (openbox) has exited: $(tail -n 5 "$display_work/openbox.out")"
+  fi
+}
+
+# display_wait_until CONDITION WHAT: CONDITION is evaluated until it holds.
+display_wait_until() {
+  local deadline=$((SECONDS + display_timeout))
+  until eval "$1"; do
+    _display_check_wm
+    [ "$SECONDS" -lt "$deadline" ] || display_fail "timed out after $display_timeout s waiting for $2"
+    sleep 0.2
+  done
+}
+
+display_wait_exit() {
+  local pid=$1 i
+  display_wait_until "! _display_alive $pid" "$2"
+  display_exit_code=0
+  wait "$pid" || display_exit_code=$?
+  for i in "${!display_pids[@]}"; do
+    [ "${display_pids[i]}" != "$pid" ] || unset 'display_pids[i]'
+  done
+  display_pids=("${display_pids[@]}")
+}
+
+display_start() {
+  display_name=$1
+  local auth="$display_work/Xauthority" cookie number=
+
+  # A server started without -noreset resets whenever its last client
+  # disconnects, and a client connecting during the reset (openbox, after a
+  # short-lived xdotool or wmctrl) is dropped. Xvfb loads every cookie in the
+  # file, so one added for :0 is already valid for the number it then picks.
+  cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
+  : >"$auth"
+  xauth -q -f "$auth" add :0 MIT-MAGIC-COOKIE-1 "$cookie"
+  Xvfb -displayfd 3 -noreset -nolisten tcp -auth "$auth" -screen 0 1280x1024x24 \
+    3>"$display_work/display-number" >"$display_work/xvfb.out" 2>&1 &
+  display_server_pid=$!
+  display_wait_until '_display_server_ready' "the X server (Xvfb) to start"
+  number=$(head -n 1 "$display_work/display-number")
+  xauth -q -f "$auth" add ":$number" MIT-MAGIC-COOKIE-1 "$cookie"
+  export DISPLAY=":$number" XAUTHORITY="$auth" QT_QPA_PLATFORM=xcb
+  # Qt wants a runtime folder of the user's own, and warns without one.
+  mkdir -m 700 "$display_work/runtime"
+  export XDG_RUNTIME_DIR="$display_work/runtime"
+
+  openbox >"$display_work/openbox.out" 2>&1 &
+  display_wm_pid=$!
+  display_wait_until '[[ "$(timeout 20 wmctrl -m 2>/dev/null)" == *"Name: Openbox"* ]]' \
+    "the window manager (openbox) to manage the display"
+}
+
+_display_server_ready() {
+  _display_alive "$display_server_pid" ||
+    display_fail "the X server (Xvfb) exited before it was ready: $(tail -n 5 "$display_work/xvfb.out")"
+  grep -q '^[0-9][0-9]*$' "$display_work/display-number"
+}
+
+display_windows() {
+  timeout 20 xdotool search --onlyvisible --name "^$1\$" 2>/dev/null || true
+}
+
+# Managed: in the window manager's client list, which wmctrl prints in hex.
+_display_managed() {
+  local hex
+  hex=$(printf '0x%08x' "$1")
+  timeout 20 wmctrl -l 2>/dev/null | awk '{print $1}' | grep -q -x "$hex"
+}
+
+display_wait_window() {
+  local title=$1 pid=${2:-} deadline=$((SECONDS + display_timeout)) id seen=
+  while :; do
+    for id in $(display_windows "$title"); do
+      seen=$id
+      if _display_managed "$id"; then
+        echo "$id"
+        return 0
+      fi
+    done
+    _display_check_wm
+    if [ -n "$pid" ] && ! _display_alive "$pid"; then
+      display_fail "the program ended before showing a window titled '$title'"
+    fi
+    if [ "$SECONDS" -ge "$deadline" ]; then
+      [ -z "$seen" ] || display_fail "a window titled '$title' is showing, but openbox does not manage it"
+      display_fail "timed out after $display_timeout s waiting for a window titled '$title'"
+    fi
+    sleep 0.2
+  done
+}
+
+display_wait_gone() {
+  display_wait_until "! display_windows '.*' | grep -q -x '$1'" "window $1 to close"
+}
+
+display_close_window() {
+  _display_check_wm
+  _display_x wmctrl -i -c "$1"
+}
+
+# --sync waits, without a bound of its own, until the window has the focus.
+display_press_keys() {
+  local id=$1
+  shift
+  _display_x xdotool windowfocus --sync "$id" key "$@"
+}
+
+display_type() {
+  _display_x xdotool windowfocus --sync "$1" type --delay 30 "$2"
+}
+
+display_window_size() {
+  _display_x xdotool getwindowgeometry "$1" | awk '/Geometry/ {print $2}'
+}
+
+score_service_init() {
+  score_service_build=$(cd "$1" && pwd)
+  score_service_port=$(sed -n 's/^ZARVIK_LOCAL_PORT:[A-Z]*=//p' "$score_service_build/CMakeCache.txt")
+  [ -n "$score_service_port" ] || display_fail "no ZARVIK_LOCAL_PORT in $1/CMakeCache.txt"
+}
+
+score_service_start() {
+  local log=$1 certs="$score_service_build/tools/test-certs"
+  shift
+  "$score_service_build/tools/zarvik-score-service" --port "$score_service_port" \
+    --cert "$certs/server.pem" --key "$certs/server.key" "$@" >"$log" 2>"$log.requests" &
+  score_service_pid=$!
+  display_pids+=("$score_service_pid")
+  display_logs+=("$log.requests")
+  # One that cannot listen (another holds the port) exits at once, saying why.
+  display_wait_until "grep -q ' listening on ' '$log.requests' || ! _display_alive $score_service_pid" \
+    "the score service to listen on port $score_service_port"
+  _display_alive "$score_service_pid" || display_fail "the score service did not start"
+}
+
+score_service_answered() { grep -c -- "-> $2\$" "$1.requests" || true; }
+
+score_service_stop() {
+  _display_stop "$score_service_pid"
+  wait "$score_service_pid" 2>/dev/null || true
+}
