@@ -224,7 +224,7 @@ display_start() {
 _display_server_ready() {
   _display_alive "$display_server_pid" ||
     display_fail "the X server (Xvfb) exited before it was ready: $(tail -n 5 "$display_work/xvfb.out")"
-  grep -q '^[0-9][0-9]*$' "$display_work/display-number"
+  grep -q -s '^[0-9][0-9]*$' "$display_work/display-number"
 }
 
 display_windows() {

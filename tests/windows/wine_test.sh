@@ -72,12 +72,30 @@ display_wait_exit "$program" "the program to end once its box was closed"
 [ "$display_exit_code" -eq 255 ] || display_fail "exit code $display_exit_code, expected -1 (255)"
 ok "missing replay folder: one box, no window, exit code -1"
 
-# 2. The product's token dialog saves exactly the typed bytes.
+# 2. The product's token dialog saves exactly the typed bytes, while
+# QT_PLUGIN_PATH and QT_QPA_PLATFORM_PLUGIN_PATH name a foreign platform
+# plugin, as other programs' installers set them for every program (Wine
+# passes no QT_ variable on from Linux, so they are set where Windows keeps
+# them). The foreign plugin is ours with an import that nothing satisfies,
+# as one built for another Qt fails: found first, it would stop the program.
 unpack "$product_zip" "$work/empty"
-mkdir -p "$work/empty/replay"
+mkdir -p "$work/empty/replay" "$work/foreign/platforms"
+perl -0777 -pe 's/Qt6Gui\.dll/Qt6Gux.dll/g' "$work/empty/zarvik/platforms/qwindows.dll" \
+  >"$work/foreign/platforms/qwindows.dll"
+cmp -s "$work/empty/zarvik/platforms/qwindows.dll" "$work/foreign/platforms/qwindows.dll" &&
+  display_fail "could not make the foreign plugin"
+set_user_variable() {
+  display_run 120 "setting $1" wine reg add 'HKCU\Environment' /v "$1" /d "$2" /f
+}
+set_user_variable QT_PLUGIN_PATH "Z:$work/foreign"
+set_user_variable QT_QPA_PLATFORM_PLUGIN_PATH "Z:$work/foreign/platforms"
 display_spawn "$work/empty.out" "$work/empty/zarvik" wine zarvik.exe
 program=$display_pid
+# Qt's "no platform plugin" box is titled zarvik, which a search ignoring
+# case also finds: only the main window has this size.
 main=$(display_wait_window Zarvik "$program")
+[ "$(display_window_size "$main")" = "$display_main_size" ] ||
+  display_fail "no main window with a foreign plugin on QT_PLUGIN_PATH"
 display_click_token "$main"
 display_wait_until '[ "$(display_windows Zarvik | wc -l)" -ge 2 ]' "the token dialog"
 dialog=$(display_windows Zarvik | grep -v -x "$main" | head -n 1)
@@ -90,7 +108,10 @@ display_press_keys "$(display_wait_window Kaydedildi "$program")" Return
 display_close_window "$main"
 display_wait_exit "$program" "the program to end once its window was closed"
 [ "$display_exit_code" -eq 0 ] || display_fail "exit code $display_exit_code after closing the window"
-ok "token dialog saves the typed bytes; closing the window exits with 0"
+display_run 120 "clearing QT_PLUGIN_PATH" wine reg delete 'HKCU\Environment' /v QT_PLUGIN_PATH /f
+display_run 120 "clearing QT_QPA_PLATFORM_PLUGIN_PATH" \
+  wine reg delete 'HKCU\Environment' /v QT_QPA_PLATFORM_PLUGIN_PATH /f
+ok "a foreign plugin on QT_PLUGIN_PATH is ignored; the token dialog saves the typed bytes; closing the window exits with 0"
 
 # 3. A full scan below a Japanese folder name, one replay with a Japanese
 # file name: the Linux program's reports first, then the Windows program's.
