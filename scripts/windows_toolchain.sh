@@ -66,8 +66,13 @@ stage() {
     return
   fi
   touch "$work/.stage-started"
+  # A process group of its own (job control on for the start), stopped
+  # with this script however it ends.
+  set -m
   "$@" >>"$log" 2>&1 &
   pid=$!
+  set +m
+  stage_pid=$pid
   while ! wait_a_minute_for "$pid"; do
     say "$name: $(progress_of)after $(((SECONDS - started) / 60)) min"
   done
@@ -78,9 +83,18 @@ stage() {
     tail -n 30 "$log" >&2
     exit 1
   fi
+  stage_pid=
   touch "$done_marker"
   say "$name: $((SECONDS - started)) s"
 }
+stage_pid=
+stop_stage() {
+  [ -n "$stage_pid" ] && kill -TERM -- "-$stage_pid" 2>/dev/null
+  return 0
+}
+trap stop_stage EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 # True once process $1 has ended, false when a minute passed first.
 wait_a_minute_for() {
   local tick
