@@ -3,6 +3,8 @@
 #include "replay/common.h"
 #include "replay/th10replaydecoder.h"
 #include "ui/message_box.h"
+#include "ui/path_text.h"
+#include "ui/texts.h"
 #include "upload/upload.h"
 
 #include <QString>
@@ -18,9 +20,10 @@ namespace {
 
 // Names the file in double quotes, with backslashes and quotes escaped. The
 // UTF-8 form, because Windows' narrow form throws for a name outside the
-// code page, and a replay name may well be Japanese.
+// code page, and a replay name may well be Japanese; a name with no UTF-8
+// form is still named, with U+FFFD where it has none, and the scan goes on.
 void report_problem(const char* what, const fs::path& path) {
-    std::cerr << "Error: " << what << ' ' << std::quoted(path.u8string()) << '\n';
+    std::cerr << "Error: " << what << ' ' << std::quoted(utf8_path(path)) << '\n';
 }
 
 // The whole file, or nothing when it cannot be opened or read. A file larger
@@ -83,7 +86,7 @@ int run_tracker(const std::string& token) {
     if (error) {
         // "../replay" passed the start-up check but cannot be listed: a plain
         // file by that name, or a folder the player may not read.
-        show_error(QString::fromUtf8("Pim replay klasörünü bulamıyor!!!"));
+        show_error(QString::fromUtf8(texts::no_replay_folder));
         return 0;
     }
     th10replay record;

@@ -1,6 +1,8 @@
 #include "upload/upload.h"
 
 #include "ui/message_box.h"
+#include "ui/path_text.h"
+#include "ui/texts.h"
 
 #include <QString>
 #include <curl/curl.h>
@@ -41,11 +43,52 @@ CURLcode no_ca_folder(CURL* curl) {
     return result == CURLE_NOT_BUILT_IN ? CURLE_OK : result;
 }
 
-// The player is told which replay step failed and, for diagnosis, libcurl's
-// own words for why.
-void show_send_failure(CURLcode result) {
-    show_error(QString::fromUtf8("Replay gönderilemedi: ") +
-               QString::fromUtf8(curl_easy_strerror(result)));
+// The reason a transfer failed, in words a player can act on.
+const char* failure_reason(CURLcode result) {
+    switch (result) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return texts::send_failed_no_network;
+    case CURLE_COULDNT_CONNECT:
+        return texts::send_failed_no_connection;
+    // Connecting (the TLS handshake included) and the whole transfer alike.
+    case CURLE_OPERATION_TIMEDOUT:
+        return texts::send_failed_timed_out;
+    // A bundle that cannot be read trusts nothing, so no certificate passes.
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+        return texts::send_failed_certificate;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CLIENTCERT:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_USE_SSL_FAILED:
+        return texts::send_failed_secure_connection;
+    case CURLE_TOO_MANY_REDIRECTS:
+        return texts::send_failed_too_many_redirects;
+    // The endpoint is HTTPS and only HTTPS is allowed, so only a redirect
+    // can lead to another protocol.
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return texts::send_failed_insecure_redirect;
+    default:
+        return texts::send_failed_other;
+    }
+}
+
+// The player is told, in Turkish, that the replay was not sent and why; the
+// code number lets a player quote the exact failure when asking for help.
+// libcurl's own English words stay out of the box.
+void show_send_failure(const char* reason, CURLcode result) {
+    show_error(QString::fromUtf8(texts::send_failed) + QString::fromUtf8(reason) +
+               QStringLiteral(" (curl %1)").arg(static_cast<int>(result)));
 }
 
 } // namespace
@@ -71,12 +114,9 @@ void send_to_api(const std::string& token, const th10replay& record) {
         // libcurl hands the name to OpenSSL, which reads it as UTF-8 on
         // Windows; elsewhere a file name is its bytes. (string() would give
         // the ANSI code page with some Windows compilers, and fail or name
-        // another file for a folder outside it.)
-#ifdef _WIN32
-        bundle_name = bundle.u8string();
-#else
-        bundle_name = bundle.string();
-#endif
+        // another file for a folder outside it.) A folder name without a
+        // UTF-8 form names no file, and the transfer fails on the bundle.
+        bundle_name = utf8_path(bundle);
     } catch (const std::exception& failure) {
         show_error(QString::fromUtf8(failure.what()));
         return;
@@ -85,7 +125,7 @@ void send_to_api(const std::string& token, const th10replay& record) {
     // A bundle whose presence cannot even be checked is as good as missing.
     std::error_code check_failure;
     if (!std::filesystem::exists(bundle, check_failure)) {
-        show_error(QString::fromUtf8("Kayıp CA"));
+        show_error(QString::fromUtf8(texts::missing_ca));
         return;
     }
 
@@ -114,7 +154,7 @@ void send_to_api(const std::string& token, const th10replay& record) {
         curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, discard_body),
     });
     if (setup != CURLE_OK) {
-        show_send_failure(setup);
+        show_send_failure(texts::send_failed_not_prepared, setup);
         return;
     }
 
@@ -122,7 +162,7 @@ void send_to_api(const std::string& token, const th10replay& record) {
     // last response code says, the report did not arrive.
     const CURLcode result = curl_easy_perform(curl.get());
     if (result != CURLE_OK) {
-        show_send_failure(result);
+        show_send_failure(failure_reason(result), result);
         return;
     }
 

@@ -14,10 +14,13 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,6 +66,21 @@ bool refuse_new_entries(const fs::path& folder, bool refuse) {
     return ok;
 }
 
+// Runs `save` with files limited to `max_bytes`: a write past the limit fails
+// part-way, as on a full disk. The limit and the signal are restored after.
+bool save_limited_to(rlim_t max_bytes, const std::function<bool()>& save) {
+    rlimit previous{};
+    getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit limited = previous;
+    limited.rlim_cur = max_bytes;
+    const auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &limited);
+    const bool saved = save();
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previous_handler);
+    return saved;
+}
+
 class WindowTest : public ::testing::Test {
   protected:
     GameFolder folder;
@@ -85,8 +103,12 @@ TEST_F(WindowTest, TokenIsSavedInAFolderThatTakesNoNewFile) {
     if (!refuse_new_entries(folder.tool(), true))
         GTEST_SKIP() << "this file system cannot make a folder read-only for root";
     const bool saved = save_token("new-token");
+    // A longer token whose write fails part-way leaves the one saved before.
+    const bool longer_saved =
+        save_limited_to(12, [] { return save_token("a-token-longer-than-the-limit"); });
     refuse_new_entries(folder.tool(), false);
     EXPECT_TRUE(saved);
+    EXPECT_FALSE(longer_saved);
     EXPECT_EQ(folder.read_file(token_file_name), "new-token");
 }
 

@@ -10,7 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-loopback_listener::loopback_listener(int port) {
+loopback_listener::loopback_listener(int port, manner how) {
     socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
     const int on = 1;
     // As the score service does: the port is reused at once by the next test,
@@ -30,6 +30,8 @@ loopback_listener::loopback_listener(int port) {
     }
     ::fcntl(socket_, F_SETFL, O_NONBLOCK);
     port_ = ntohs(address.sin_port);
+    if (how == manner::leave_waiting)
+        return;
     thread_ = std::thread([this] {
         while (!stopping_) {
             pollfd waiting{socket_, POLLIN, 0};

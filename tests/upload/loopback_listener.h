@@ -1,7 +1,7 @@
 #pragma once
 // A bare TCP listener on 127.0.0.1 that takes every connection and keeps
 // whatever the client sends: the witness that nothing was sent somewhere,
-// in clear text or at all.
+// in clear text or at all. Or, left waiting, a server that never answers.
 
 #include <atomic>
 #include <string>
@@ -10,8 +10,15 @@
 
 class loopback_listener {
   public:
+    enum class manner {
+        // Each connection is read until the client goes quiet, then closed.
+        take_and_close,
+        // Connections are left waiting, unread and unanswered, until finish().
+        leave_waiting,
+    };
+
     // Port 0 picks a free port. Fails the current test if it cannot listen.
-    explicit loopback_listener(int port = 0);
+    explicit loopback_listener(int port = 0, manner how = manner::take_and_close);
     ~loopback_listener();
     loopback_listener(const loopback_listener&) = delete;
     loopback_listener& operator=(const loopback_listener&) = delete;
