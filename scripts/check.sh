@@ -94,10 +94,13 @@ step "Test the Windows program under Wine"
 # that upload.
 port=$(sed -n 's/^ZARVIK_LOCAL_PORT:[A-Z]*=//p' "$root/build/CMakeCache.txt")
 "$root/scripts/windows.sh" --build-dir "$root/build-win64-local" \
-  -DZARVIK_UPLOAD_URL="https://localhost:$port/upload/th10"
+  -DZARVIK_UPLOAD_URL="https://localhost:$port/upload/th10" -DZARVIK_BUILD_WINDOWS_TEST_HELPERS=ON
+# Test-only Windows programs, built beside the local one and never packed.
+cmake --build "$root/build-win64-local" --target zarvik_windows_test_helpers
 wine_log=$(mktemp)
 "$root/tests/windows/wine_test.sh" "$zip" \
-  "$root"/build-win64-local/zarvik-*-win64.zip "$root/build" | tee "$wine_log"
+  "$root"/build-win64-local/zarvik-*-win64.zip "$root/build" "$root/build-win64-local/tests/windows" |
+  tee "$wine_log"
 passed=$((passed + $(sed -n 's/^\([0-9]*\) passed, 0 failed$/\1/p' "$wine_log")))
 rm -f "$wine_log"
 

@@ -22,7 +22,7 @@ quick_packages=(
 test_packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix dpkg-dev
-  wine wine64 fonts-wine zip unzip
+  wine wine64 fonts-wine zip unzip xclip
 )
 
 case "$purpose" in
