@@ -2,15 +2,18 @@
 # The Windows program from its ZIP, run under Wine on a private virtual X
 # display, driven with a window manager and xdotool as a person would drive
 # it (tests/support/display.sh):
-#   wine_test.sh PRODUCT_ZIP LOCAL_ZIP LINUX_BUILD
+#   wine_test.sh PRODUCT_ZIP LOCAL_ZIP LINUX_BUILD HELPERS
 # PRODUCT_ZIP is the package players download; LOCAL_ZIP the same program
 # built to report to the local score service; LINUX_BUILD a Linux build tree
 # with zarvik-local, the score service, the demo replay maker and the test
-# certificates, whose reports the Windows program's must equal byte for byte.
+# certificates, whose reports the Windows program's must equal byte for byte;
+# HELPERS the folder of the test-only Windows programs built beside the local
+# one (zarvik_hold_file.exe, zarvik_path_text_test.exe), never in a ZIP.
 set -euo pipefail
 product_zip=$(realpath "$1")
 local_zip=$(realpath "$2")
 linux_build=$(realpath "$3")
+helpers=$(realpath "$4")
 # shellcheck source=tests/support/display.sh
 . "$(dirname "$0")/../support/display.sh"
 score_service_init "$linux_build"
@@ -57,8 +60,29 @@ unpack() {
   mkdir -p "$2"
   (cd "$2" && cmake -E tar xf "$1")
   [ -f "$2/zarvik/zarvik.exe" ] || display_fail "$(basename "$1") has no zarvik/zarvik.exe"
+  # The test-only Windows programs never reach a player.
+  [ "$(find "$2/zarvik" -iname '*.exe' | wc -l)" -eq 1 ] ||
+    display_fail "$(basename "$1") holds another program besides zarvik.exe"
   printf 'MZ' >"$2/th10.exe"
 }
+
+# box_text ID: the text of message box ID. Qt's message boxes on Windows
+# copy their title, text and buttons on Ctrl+C, and Wine hands its clipboard
+# to X11's; the clipboard is emptied first, so no earlier box's text is read.
+box_text() {
+  timeout 20 xclip -selection clipboard -i /dev/null || display_fail "could not empty the clipboard"
+  display_press_keys "$1" ctrl+c
+  display_wait_until '[ -n "$(timeout 20 xclip -o -selection clipboard 2>/dev/null)" ]' \
+    "the text of box $1 on the clipboard"
+  timeout 20 xclip -o -selection clipboard | tr -d '\r' | sed -n 4p
+}
+
+# 0. File names as text on Windows, where NTFS allows unpaired UTF-16
+# surrogates: Wine cannot give a file such a name (it shows U+FFFD in their
+# place), so the conversion the program uses is tested on its own, built for
+# Windows: every name converts, U+FFFD for each unpaired surrogate.
+display_run 120 "the file name conversion test" wine "$helpers/zarvik_path_text_test.exe"
+ok "file names with unpaired UTF-16 surrogates become text with U+FFFD, none throws"
 
 # 1. The product without a replay folder: one box, no window, exit code -1.
 unpack "$product_zip" "$work/missing"
@@ -190,5 +214,40 @@ display_wait_exit "$program" "the program to end once its window was closed"
 [ "$display_exit_code" -eq 0 ] || display_fail "exit code $display_exit_code after closing the window"
 score_service_stop
 ok "status 500 is shown in one box per replay"
+
+# 5. No service listening, and one replay held open, unshared, by another
+# program: one box per other replay with the Turkish reason and libcurl's
+# code, and the held one named on standard error byte for byte: the path in
+# UTF-8 ("../replay" joined to the name by Windows' separator), its backslash
+# escaped, in double quotes, and Windows' line break.
+held=リプレイ_01.rpy
+display_spawn "$work/hold.out" "$game/replay" \
+  wine "$helpers/zarvik_hold_file.exe" "$held" "$(winepath -w "$work/release")"
+holder=$display_pid
+display_wait_until "grep -qs held '$work/hold.out'" "the replay to be held open"
+# Standard error alone, apart from "Decompression done." on standard output.
+display_spawn "$work/held.out" "$game/zarvik" sh -c 'exec wine zarvik.exe 2>"$1"' sh "$work/held.err"
+program=$display_pid
+main=$(display_wait_window Zarvik "$program")
+display_click_send "$main"
+refused='Replay gönderilemedi: Skor sunucusuna bağlanılamadı. Lütfen biraz sonra yeniden deneyin. (curl 7)'
+for ((shown = 0; shown < replays - 1; shown++)); do
+  box=$(display_wait_window Hata "$program")
+  text=$(box_text "$box")
+  [ "$text" = "$refused" ] || display_fail "box $((shown + 1)) reads '$text'"
+  display_press_keys "$box" Return
+  display_wait_gone "$box"
+done
+sleep 0.5
+[ -z "$(display_windows Hata)" ] || display_fail "a box for the held replay"
+display_close_window "$main"
+display_wait_exit "$program" "the program to end once its window was closed"
+[ "$display_exit_code" -eq 0 ] || display_fail "exit code $display_exit_code after closing the window"
+: >"$work/release"
+display_wait_exit "$holder" "the helper to let the replay go"
+printf 'Error: Could not open file "../replay\\\\%s"\r\n' "$held" >"$work/held.expected"
+cmp -s "$work/held.expected" "$work/held.err" ||
+  display_fail "standard error holds '$(cat -A "$work/held.err")', expected '$(cat -A "$work/held.expected")'"
+ok "no service: $((replays - 1)) boxes read '$refused'; the held $held is named on standard error"
 
 echo "$passed passed, 0 failed"
