@@ -10,10 +10,11 @@
 # interrupted build keeps its work folder (cache/work/NAME-VERSION-rRECIPE)
 # and the next run picks up where it stopped.
 #
-# The libraries come out the same, byte for byte, whichever cache folder they
-# are built in and whenever: file names are mapped to a fixed root, time
-# stamps come from the source package's changelog, and the PE headers carry
-# no link time. They are linked for ASLR (high entropy) and DEP.
+# The libraries come out the same, byte for byte, whenever they are built and
+# in whichever cache folder below /home, /root or /tmp (see the warning
+# below): file names are mapped to a fixed root, time stamps come from the
+# source package's changelog, and the PE headers carry no link time. They
+# are linked for ASLR (high entropy) and DEP.
 #
 # Prints progress on standard error, at least a line a minute while a stage
 # runs, and on standard output the finished prefixes, separated by
@@ -21,8 +22,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-# Raise when a change below changes what gets built.
-recipe=2
+# Each library's recipe revision: raise it when a change below changes what
+# gets built for that library.
+declare -A recipe=([openssl]=2 [curl]=2 [qtbase]=3)
 cache="${XDG_CACHE_HOME:-$HOME/.cache}/zarvik/win64"
 jobs=$(nproc)
 toolchain="$root/cmake/mingw-w64.cmake"
@@ -184,6 +186,9 @@ build_qtbase() {
   # without it (it loads opengl32.dll, part of Windows, only when a window
   # asks for OpenGL).
   #
+  # Qt's MIME database is compressed into QtCore; CMake's own gzip writer
+  # stamps it with the time of configuring, Qt's script does not.
+  #
   # The prefix is the build folder itself (Qt's "non-prefix" build): just
   # the libraries and plugins the program ships are built, so there is
   # nothing to install, and an interrupted build resumes in place. Qt is
@@ -192,6 +197,7 @@ build_qtbase() {
   stage "qtbase configure" configure_with_cmake -S "$work/src" -B "$prefix" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=ON -DFEATURE_optimize_size=ON \
+    -DQT_AVOID_CMAKE_ARCHIVING_API=ON \
     -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
     -DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_xml=OFF \
     -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_testlib=OFF \
@@ -209,15 +215,16 @@ build_qtbase() {
 # has one, or else builds (or resumes building) the first version whose
 # source can be fetched.
 ensure() {
-  local name=$1 package=$2 build=$3 version
+  local name=$1 package=$2 build=$3 revision version
   shift 3
+  revision=${recipe[${name%%-*}]}
   for version in "$@"; do
-    prefix="$cache/$name-$version-r$recipe"
+    prefix="$cache/$name-$version-r$revision"
     [ -f "$prefix/.complete" ] && return
   done
   for version in "$@"; do
-    prefix="$cache/$name-$version-r$recipe"
-    work="$cache/work/$name-$version-r$recipe"
+    prefix="$cache/$name-$version-r$revision"
+    work="$cache/work/$name-$version-r$revision"
     log="$work/build.log"
     mkdir -p "$work"
     if ! fetch "$package" "$version"; then
@@ -244,6 +251,14 @@ ensure() {
 }
 
 mkdir -p "$cache/work"
+# The linker orders a DLL's imports by the names of the import libraries,
+# so the order between these and MinGW-w64's own (below /usr) depends on
+# where the cache is. Every cache below /home, /root or /tmp gives the
+# order of the released packages; another place builds other bytes.
+if [[ "$cache" > /usr/lib/gcc ]]; then
+  say "warning: $cache sorts after /usr; DLLs linked here list their imports in another order"
+  say "than those built in a home folder, and packages will not match released ones byte for byte"
+fi
 # One build at a time: a second run waits for the first and then finds its
 # prefixes finished.
 exec 9>"$cache/.lock"
@@ -255,7 +270,7 @@ fi
 mapfile -t openssl_versions < <(source_versions openssl "$(installed_version libssl-dev)")
 mapfile -t curl_versions < <(source_versions curl "$(installed_version libcurl4-openssl-dev)")
 qt_version=$(installed_version qt6-base-dev)
-if [ ! -f "$cache/qtbase-$qt_version-r$recipe/.complete" ]; then
+if [ ! -f "$cache/qtbase-$qt_version-r${recipe[qtbase]}/.complete" ]; then
   say "the Windows libraries are built once and then reused from $cache;"
   say "on two idle cores that first build takes about 12 minutes (OpenSSL, curl, then qtbase)"
 fi
