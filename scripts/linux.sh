@@ -8,18 +8,12 @@
 # example -DZARVIK_UPLOAD_URL=https://scores.example.org/upload/th10.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build-linux"
-if [ "${1:-}" = --build-dir ]; then
-  build=$(realpath -m "$2")
-  shift 2
-fi
-"$root/scripts/setup.sh" demo
 source "$root/scripts/pack.sh"
-SOURCE_DATE_EPOCH=$(pack_source_date "$root")
-export SOURCE_DATE_EPOCH
+pack_start "$root" build-linux "$@"
+"$root/scripts/setup.sh" demo
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DZARVIK_BUILD_TESTS=OFF -DZARVIK_BUILD_DEMO=OFF -DZARVIK_BUILD_BENCHMARKS=OFF "$@" >/dev/null
+  -DZARVIK_BUILD_TESTS=OFF -DZARVIK_BUILD_DEMO=OFF -DZARVIK_BUILD_BENCHMARKS=OFF "${cmake_options[@]}" >/dev/null
 cmake --build "$build" --target zarvik
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
 

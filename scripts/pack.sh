@@ -15,6 +15,24 @@ pack_source_date() {
   fi
 }
 
+# pack_start ROOT DEFAULT_BUILD ARGS...: the package scripts' common start.
+# Sets `build` (BUILD from a leading "--build-dir BUILD", else
+# ROOT/DEFAULT_BUILD) and `cmake_options` (the other ARGS), and exports the
+# commit's time as SOURCE_DATE_EPOCH for the pack and the strip tool, which
+# writes it into the programs' PE headers.
+pack_start() {
+  local root=$1
+  build="$root/$2"
+  shift 2
+  if [ "${1:-}" = --build-dir ]; then
+    build=$(realpath -m "$2")
+    shift 2
+  fi
+  cmake_options=("$@")
+  SOURCE_DATE_EPOCH=$(pack_source_date "$root")
+  export SOURCE_DATE_EPOCH
+}
+
 # pack_normalise FOLDER EPOCH: fixed modes and times on everything below it.
 pack_normalise() {
   find "$1" -type d -exec chmod 755 {} +

@@ -8,17 +8,9 @@
 # example -DZARVIK_UPLOAD_URL=https://scores.example.org/upload/th10.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build-win64"
-if [ "${1:-}" = --build-dir ]; then
-  build=$(realpath -m "$2")
-  shift 2
-fi
-"$root/scripts/setup.sh" test
 source "$root/scripts/pack.sh"
-# The time of the commit stands for every time stamp: the files in the ZIP,
-# and Qt's compiled-in resources (rcc reads it from the environment).
-SOURCE_DATE_EPOCH=$(pack_source_date "$root")
-export SOURCE_DATE_EPOCH
+pack_start "$root" build-win64 "$@"
+"$root/scripts/setup.sh" test
 
 prefixes=$("$root/scripts/windows_toolchain.sh")
 IFS=';' read -r qt_prefix curl_prefix openssl_prefix <<<"$prefixes"
@@ -28,7 +20,7 @@ objdump=x86_64-w64-mingw32-objdump
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
   -DZARVIK_WIN64_PREFIXES="$prefixes" -DCMAKE_BUILD_TYPE=Release \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-  -DZARVIK_BUILD_TESTS=OFF -DZARVIK_BUILD_DEMO=OFF -DZARVIK_BUILD_BENCHMARKS=OFF "$@" >/dev/null
+  -DZARVIK_BUILD_TESTS=OFF -DZARVIK_BUILD_DEMO=OFF -DZARVIK_BUILD_BENCHMARKS=OFF "${cmake_options[@]}" >/dev/null
 cmake --build "$build" --target zarvik
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
 
