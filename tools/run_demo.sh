@@ -54,7 +54,7 @@ display_wait_until '[ "$(display_windows Zarvik | wc -l)" -ge 2 ]' "the token di
 dialog=$(display_windows Zarvik | grep -v -x "$main" | head -n 1)
 display_type "$dialog" 'demo-token'
 display_press_keys "$dialog" Return
-display_press_keys "$(display_wait_window Kaydedildi "$program")" Return
+display_dismiss "$(display_wait_window Kaydedildi "$program")"
 display_wait_until '[ "$(accepted)" -ge "$replays" ]' "$replays reports"
 display_click_send "$main"
 display_wait_until '[ "$(score_service_answered "$log" 409)" -ge "$replays" ]' "the second send"

@@ -19,7 +19,7 @@ pid=$display_pid
 box=$(display_wait_window Hata "$pid")
 [ "$(display_windows Hata | wc -l)" -eq 1 ] || display_fail "more than one box"
 [ -z "$(display_windows Zarvik)" ] || display_fail "window shown despite the missing replay folder"
-display_press_keys "$box" Return
+display_dismiss "$box"
 display_wait_exit "$pid" "the program to end once its box was closed"
 [ "$display_exit_code" -eq 255 ] || display_fail "exit code $display_exit_code, expected -1"
 echo "ok: missing replay folder gives one box and exit code -1"

@@ -41,7 +41,10 @@
 #                            early if PID ends first.
 #   display_wait_gone ID     Waits until window ID is no longer visible.
 #   display_close_window ID  Closes it through the window manager, as a
-#                            person would with the title bar's close button.
+#                            person would with the title bar's close button,
+#                            and waits until it is gone.
+#   display_dismiss ID       Presses Return in box ID and waits until it is
+#                            gone.
 #   display_press_keys ID KEY...       Focuses ID, presses xdotool key names.
 #   display_type ID TEXT     Focuses ID and types TEXT.
 #   display_window_size ID   Prints WIDTHxHEIGHT.
@@ -82,6 +85,10 @@ _display_x() {
 
 _display_show_output() {
   local log
+  if [ -n "$display_wm_pid" ]; then
+    echo "---- windows on the display" >&2
+    timeout 20 wmctrl -l >&2 2>/dev/null || true
+  fi
   for log in "${display_logs[@]}"; do
     [ -s "$log" ] || continue
     echo "---- last lines of $log" >&2
@@ -261,12 +268,37 @@ display_wait_window() {
 }
 
 display_wait_gone() {
-  display_wait_until "! display_windows '.*' | grep -q -x '$1'" "window $1 to close"
+  display_wait_until "! _display_visible '$1'" "window $1 to close"
+}
+
+_display_visible() { display_windows '.*' | grep -q -x "$1"; }
+
+# _display_until_gone ID WHAT COMMAND...: runs COMMAND while window ID still
+# shows, at first and then every 10 s. A close request or key that reaches a
+# window just mapped can be lost (Wine on a busy machine), and nothing shows
+# that it was, so it is sent again. A window that is slow to go away is
+# given 10 s first, so that a second key cannot reach a window behind it.
+_display_until_gone() {
+  local id=$1 what=$2 deadline=$((SECONDS + display_timeout)) next=0
+  shift 2
+  while _display_visible "$id"; do
+    _display_check_wm
+    [ "$SECONDS" -lt "$deadline" ] || display_fail "timed out after $display_timeout s waiting for $what"
+    if [ "$SECONDS" -ge "$next" ]; then
+      # It may go away at any moment, which makes the command fail.
+      timeout 20 "$@" >/dev/null 2>&1 || true
+      next=$((SECONDS + 10))
+    fi
+    sleep 0.2
+  done
 }
 
 display_close_window() {
-  _display_check_wm
-  _display_x wmctrl -i -c "$1"
+  _display_until_gone "$1" "window $1 to close through the window manager" wmctrl -i -c "$1"
+}
+
+display_dismiss() {
+  _display_until_gone "$1" "box $1 to close on Return" xdotool windowfocus --sync "$1" key Return
 }
 
 # --sync waits, without a bound of its own, until the window has the focus.

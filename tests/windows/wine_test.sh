@@ -91,7 +91,7 @@ program=$display_pid
 box=$(display_wait_window Hata "$program")
 [ "$(display_windows Hata | wc -l)" -eq 1 ] || display_fail "more than one box"
 [ -z "$(display_windows Zarvik)" ] || display_fail "window shown despite the missing replay folder"
-display_press_keys "$box" Return
+display_dismiss "$box"
 display_wait_exit "$program" "the program to end once its box was closed"
 [ "$display_exit_code" -eq 255 ] || display_fail "exit code $display_exit_code, expected -1 (255)"
 ok "missing replay folder: one box, no window, exit code -1"
@@ -125,7 +125,7 @@ display_wait_until '[ "$(display_windows Zarvik | wc -l)" -ge 2 ]' "the token di
 dialog=$(display_windows Zarvik | grep -v -x "$main" | head -n 1)
 display_type "$dialog" 'wine-Token_42'
 display_press_keys "$dialog" Return
-display_press_keys "$(display_wait_window Kaydedildi "$program")" Return
+display_dismiss "$(display_wait_window Kaydedildi "$program")"
 [ "$(cat "$work/empty/zarvik/token.txt")" = 'wine-Token_42' ] &&
   [ "$(wc -c <"$work/empty/zarvik/token.txt")" -eq 13 ] ||
   display_fail "token.txt holds '$(cat "$work/empty/zarvik/token.txt")'"
@@ -205,8 +205,7 @@ main=$(display_wait_window Zarvik "$program")
 display_click_send "$main"
 for ((shown = 0; shown < replays; shown++)); do
   box=$(display_wait_window Hata "$program")
-  display_press_keys "$box" Return
-  display_wait_gone "$box"
+  display_dismiss "$box"
 done
 display_wait_until "[ \"\$(score_service_answered '$log' 500)\" -ge $replays ]" "$replays answers of 500"
 display_close_window "$main"
