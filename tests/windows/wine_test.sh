@@ -28,26 +28,42 @@ export WINEPREFIX="$work/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # prefix (/tmp/wine-XXXXXX, named in the prefix's file "wineserver"); other
 # Wine builds use /tmp/.wine-UID/server-DEV-INODE, after the prefix folder.
 # Other prefixes' servers and folders are left alone.
-mkdir -p "$WINEPREFIX"
-wine_server_dir="/tmp/.wine-$(id -u)/server-$(stat -c '%d %i' "$WINEPREFIX" | {
-  read -r dev inode
-  printf '%x-%x' "$dev" "$inode"
-})"
+wine_server_dir=
 stop_wine() {
   local own
   timeout 30 wineserver -k >/dev/null 2>&1 || true
   timeout 30 wineserver -w >/dev/null 2>&1 || true
   own=$(cat "$WINEPREFIX/wineserver" 2>/dev/null || true)
   case "$own" in wine-??????) rm -rf "/tmp/$own" ;; esac
-  rm -rf "$wine_server_dir"
+  [ -z "$wine_server_dir" ] || rm -rf "$wine_server_dir"
 }
 display_at_exit stop_wine
+
+# make_prefix: a fresh prefix, each Wine step bounded; its output in
+# $work/wineboot.out.
+make_prefix() {
+  mkdir -p "$WINEPREFIX"
+  wine_server_dir="/tmp/.wine-$(id -u)/server-$(stat -c '%d %i' "$WINEPREFIX" | {
+    read -r dev inode
+    printf '%x-%x' "$dev" "$inode"
+  })"
+  timeout 600 wine wineboot --init >"$work/wineboot.out" 2>&1 &&
+    timeout 300 wineserver -w >>"$work/wineboot.out" 2>&1
+}
 
 display_start wine_test
 # Wine starts slowly, the first time in a prefix most of all.
 display_timeout=120
-display_run 600 "wineboot --init" wine wineboot --init
-display_run 300 "wineserver -w after wineboot" wineserver -w
+# Making a prefix on a busy machine fails now and then inside Wine itself
+# ("could not load kernel32.dll", seen once in about thirty runs), no fault
+# of the program under test: a failed one is thrown away and made once more.
+if ! make_prefix; then
+  echo "wine_test: making the Wine prefix failed, trying once more in a fresh one:" >&2
+  tail -n 3 "$work/wineboot.out" >&2
+  stop_wine
+  rm -rf "$WINEPREFIX"
+  make_prefix || display_fail "making the Wine prefix failed twice: $(tail -n 3 "$work/wineboot.out")"
+fi
 
 passed=0
 ok() {
