@@ -250,8 +250,7 @@ for ((shown = 0; shown < replays - 1; shown++)); do
   box=$(display_wait_window Hata "$program")
   text=$(box_text "$box")
   [ "$text" = "$refused" ] || display_fail "box $((shown + 1)) reads '$text'"
-  display_press_keys "$box" Return
-  display_wait_gone "$box"
+  display_dismiss "$box"
 done
 sleep 0.5
 [ -z "$(display_windows Hata)" ] || display_fail "a box for the held replay"
