@@ -61,25 +61,32 @@ progress_of() {
 # prints its progress once a minute and its time at the end. A stage that
 # finished is not run again when an interrupted build is resumed.
 stage() {
-  local name=$1 started=$SECONDS done_marker="$work/.done-${1// /-}" pid status
+  local name=$1 started=$SECONDS done_marker="$work/.done-${1// /-}" pid status attempt
   shift
   if [ -f "$done_marker" ]; then
     say "$name: done before"
     return
   fi
   touch "$work/.stage-started"
-  # A process group of its own (job control on for the start), stopped
-  # with this script however it ends.
-  set -m
-  "$@" >>"$log" 2>&1 &
-  pid=$!
-  set +m
-  stage_pid=$pid
-  while ! wait_a_minute_for "$pid"; do
-    say "$name: $(progress_of)after $(((SECONDS - started) / 60)) min"
+  # A loaded machine has been seen to fail a tool's start once ("spawn: No
+  # such file or directory"); a stage that fails is run once more, picking
+  # up where it stopped, before the build gives up.
+  for attempt in 1 2; do
+    # A process group of its own (job control on for the start), stopped
+    # with this script however it ends.
+    set -m
+    "$@" >>"$log" 2>&1 &
+    pid=$!
+    set +m
+    stage_pid=$pid
+    while ! wait_a_minute_for "$pid"; do
+      say "$name: $(progress_of)after $(((SECONDS - started) / 60)) min"
+    done
+    status=0
+    wait "$pid" || status=$?
+    [ "$status" -ne 0 ] && [ "$attempt" -eq 1 ] || break
+    say "$name failed (status $status); trying once more where it stopped"
   done
-  status=0
-  wait "$pid" || status=$?
   if [ "$status" -ne 0 ]; then
     say "$name failed after $((SECONDS - started)) s; the last lines of $log:"
     tail -n 30 "$log" >&2
