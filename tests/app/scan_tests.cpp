@@ -8,12 +8,14 @@
 #include "tests/support/game_folder.h"
 #include "tests/support/replay_writer.h"
 #include "tools/score_service.h"
+#include "ui/path_text.h"
 
 #include <QWidget>
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <sstream>
+#include <utility>
 
 namespace fs = std::filesystem;
 using replay_writer::ReplayPlan;
@@ -205,6 +207,19 @@ TEST_F(ScanTest, ReplayFolderThatCannotBeListedIsReported) {
     const auto seen = run_answering([&] { click_button(window, utf8("Replay Gönderin")); });
     EXPECT_EQ(error_texts(seen), QStringList{utf8("Pim replay klasörünü bulamıyor!!!")});
     EXPECT_TRUE(service.requests().empty());
+}
+
+// Windows names are UTF-16, where NTFS allows unpaired surrogates; the
+// problem lines name such files with U+FFFD instead of throwing.
+TEST(FileNameText, PairsConvertAndUnpairedSurrogatesBecomeReplacementCharacters) {
+    const std::pair<std::u16string, std::string> cases[] = {
+        {u"\u30B2\u30FC\u30E0_01.rpy", "\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0_01.rpy"},
+        {u"a\xD83D\xDE00.rpy", "a\xF0\x9F\x98\x80.rpy"},
+        {u"bad_\xD800.rpy", "bad_\xEF\xBF\xBD.rpy"},
+        {u"\xDC00\xD800", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+    };
+    for (const auto& [utf16, utf8] : cases)
+        EXPECT_EQ(utf8_from_utf16(utf16), utf8);
 }
 
 TEST(Fingerprint, IsTheSha256OfTheWholeFile) {
