@@ -16,9 +16,11 @@ int main() {
         std::string utf8;
     };
     const name_case cases[] = {
-        {"Japanese folder", L"..\\\x30B2\x30FC\x30E0\\th10", "..\\\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0\\th10"},
+        {"Japanese folder", L"..\\\x30B2\x30FC\x30E0\\th10",
+         "..\\\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0\\th10"},
         {"pair outside the BMP", L"a\xD83D\xDE00.rpy", "a\xF0\x9F\x98\x80.rpy"},
-        {"unpaired high surrogate", L"..\\replay\\bad_\xD800.rpy", "..\\replay\\bad_\xEF\xBF\xBD.rpy"},
+        {"unpaired high surrogate", L"..\\replay\\bad_\xD800.rpy",
+         "..\\replay\\bad_\xEF\xBF\xBD.rpy"},
         {"unpaired low surrogate at the end", L"bad_\xDC00", "bad_\xEF\xBF\xBD"},
         {"surrogates in the wrong order", L"\xDC00\xD800", "\xEF\xBF\xBD\xEF\xBF\xBD"},
     };
