@@ -24,13 +24,9 @@ cmake --install "$build" --prefix "$staging" --strip >/dev/null
 
 components=(
   "zarvik|$version|MIT|zarvik"
-  "$(pack_debian_source qt6-translations-l10n)|LGPL-3.0-only OR GPL-2.0-only OR GPL-3.0-only|qtbase_tr.qm, built into zarvik"
+  "$(pack_debian_source qt6-translations-l10n)|$pack_qt_licence|qtbase_tr.qm, built into zarvik"
 )
-if [ -z "$(sed -n 's/^ZARVIK_CA_BUNDLE:[A-Z]*=//p' "$build/CMakeCache.txt")" ]; then
-  components+=("$(pack_debian_source ca-certificates)|MPL-2.0|cacert.pem")
-fi
-pack_components "$folder/licenses/components.spdx" "zarvik-$version-Linux" "$SOURCE_DATE_EPOCH" \
-  "${components[@]}"
+pack_components "$folder/licenses/components.spdx" "zarvik-$version-Linux" "$build" "${components[@]}"
 
 archive="$build/zarvik-$version-Linux.tar.gz"
 pack_normalise "$folder" "$SOURCE_DATE_EPOCH"

@@ -60,13 +60,20 @@ pack_checksum() {
   (cd "$(dirname "$1")" && sha256sum "$(basename "$1")" >"$(basename "$1").sha256")
 }
 
-# pack_components OUT NAME EPOCH COMPONENT...: the list of what the package
+# Qt's licence, for its libraries and its translations.
+pack_qt_licence="LGPL-3.0-only OR GPL-2.0-only OR GPL-3.0-only"
+
+# pack_components OUT NAME BUILD COMPONENT...: the list of what the package
 # ships, as an SPDX 2.3 tag-value document. Each COMPONENT is
 # "SOURCE_PACKAGE|DEBIAN_SOURCE_VERSION|LICENCE|FILES", where the source
-# package and version are Debian's (empty for Zarvik itself).
+# package and version are Debian's (Zarvik's own version for Zarvik). The
+# CA bundle is added as ca-certificates when BUILD used the public set.
 pack_components() {
-  local out=$1 name=$2 epoch=$3 component source version licence files id
+  local out=$1 name=$2 build=$3 epoch=$SOURCE_DATE_EPOCH component source version licence files id
   shift 3
+  if [ -z "$(sed -n 's/^ZARVIK_CA_BUNDLE:[A-Z]*=//p' "$build/CMakeCache.txt")" ]; then
+    set -- "$@" "$(pack_debian_source ca-certificates)|MPL-2.0|cacert.pem"
+  fi
   {
     echo "SPDXVersion: SPDX-2.3"
     echo "DataLicense: CC0-1.0"

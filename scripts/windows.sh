@@ -85,21 +85,16 @@ files_from() {
 }
 # The prefixes are named SOURCE-VERSION-rRECIPE (see windows_toolchain.sh).
 built_version() { basename "$1" | sed -e "s/^$2-//" -e 's/-r[0-9]*$//'; }
-qt_licence="LGPL-3.0-only OR GPL-2.0-only OR GPL-3.0-only"
 components=(
   "zarvik|$version|MIT|zarvik.exe"
-  "qt6-base|$(built_version "$qt_prefix" qtbase)|$qt_licence|$(files_from "$qt_prefix")"
-  "$(pack_debian_source qt6-translations-l10n)|$qt_licence|qtbase_tr.qm, built into zarvik.exe"
+  "qt6-base|$(built_version "$qt_prefix" qtbase)|$pack_qt_licence|$(files_from "$qt_prefix")"
+  "$(pack_debian_source qt6-translations-l10n)|$pack_qt_licence|qtbase_tr.qm, built into zarvik.exe"
   "openssl|$(built_version "$openssl_prefix" openssl)|Apache-2.0|$(files_from "$openssl_prefix")"
   "curl|$(built_version "$curl_prefix" "curl-with-$(basename "$openssl_prefix")")|curl|$(files_from "$curl_prefix")"
   "$(pack_debian_source gcc-mingw-w64-x86-64-posix-runtime)|GPL-3.0-or-later WITH GCC-exception-3.1|$(files_from /usr/lib/gcc)"
   "$(pack_debian_source mingw-w64-x86-64-dev)|MIT|$(files_from /usr/x86_64-w64-mingw32)"
 )
-if [ -z "$(sed -n 's/^ZARVIK_CA_BUNDLE:[A-Z]*=//p' "$build/CMakeCache.txt")" ]; then
-  components+=("$(pack_debian_source ca-certificates)|MPL-2.0|cacert.pem")
-fi
-pack_components "$folder/licenses/components.spdx" "zarvik-$version-win64" "$SOURCE_DATE_EPOCH" \
-  "${components[@]}"
+pack_components "$folder/licenses/components.spdx" "zarvik-$version-win64" "$build" "${components[@]}"
 
 zip="$build/zarvik-$version-win64.zip"
 pack_normalise "$folder" "$SOURCE_DATE_EPOCH"
