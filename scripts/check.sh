@@ -61,9 +61,15 @@ unplant() {
 }
 if [ "$(id -u)" -eq 0 ]; then
   trap unplant EXIT
-  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout /dev/null \
-    -subj "/CN=Zarvik check: a planted local CA" -days 1 -out "$planted" 2>/dev/null
-  update-ca-certificates >/dev/null 2>&1
+  plant_log=$(mktemp)
+  if ! openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout /dev/null \
+    -subj "/CN=Zarvik check: a planted local CA" -days 1 -out "$planted" 2>"$plant_log" ||
+    ! update-ca-certificates >>"$plant_log" 2>&1; then
+    cat "$plant_log" >&2
+    echo "check: could not plant a local CA" >&2
+    exit 1
+  fi
+  rm -f "$plant_log"
   grep -q -F "$(sed -n 2p "$planted")" /etc/ssl/certs/ca-certificates.crt ||
     { echo "check: the planted CA did not reach the system's trust store" >&2; exit 1; }
   echo "planted a local CA in the system's trust store"
