@@ -12,15 +12,8 @@ source "$root/scripts/pack.sh"
 pack_start "$root" build-linux "$@"
 "$root/scripts/setup.sh" demo
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DZARVIK_BUILD_TESTS=OFF -DZARVIK_BUILD_DEMO=OFF -DZARVIK_BUILD_BENCHMARKS=OFF "${cmake_options[@]}" >/dev/null
-cmake --build "$build" --target zarvik
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
-
-staging="$build/package"
-folder="$staging/zarvik"
-rm -rf "$staging"
-cmake --install "$build" --prefix "$staging" --strip >/dev/null
+pack_build
+pack_stage --strip
 
 components=(
   "zarvik|$version|MIT|zarvik"

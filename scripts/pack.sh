@@ -16,12 +16,12 @@ pack_source_date() {
 }
 
 # pack_start ROOT DEFAULT_BUILD ARGS...: the package scripts' common start.
-# Sets `build` (BUILD from a leading "--build-dir BUILD", else
+# Sets `root`, `build` (BUILD from a leading "--build-dir BUILD", else
 # ROOT/DEFAULT_BUILD) and `cmake_options` (the other ARGS), and exports the
 # commit's time as SOURCE_DATE_EPOCH for the pack and the strip tool, which
 # writes it into the programs' PE headers.
 pack_start() {
-  local root=$1
+  root=$1
   build="$root/$2"
   shift 2
   if [ "${1:-}" = --build-dir ]; then
@@ -31,6 +31,26 @@ pack_start() {
   cmake_options=("$@")
   SOURCE_DATE_EPOCH=$(pack_source_date "$root")
   export SOURCE_DATE_EPOCH
+}
+
+# pack_build CMAKE_ARGS...: configures `build` in release mode with the
+# given arguments and the builder's `cmake_options`, without the test, demo
+# and benchmark parts, builds the program and sets `version`.
+pack_build() {
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" \
+    -DZARVIK_BUILD_TESTS=OFF -DZARVIK_BUILD_DEMO=OFF -DZARVIK_BUILD_BENCHMARKS=OFF \
+    "${cmake_options[@]}" >/dev/null
+  cmake --build "$build" --target zarvik
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
+}
+
+# pack_stage [INSTALL_ARGS...]: installs the player's folder afresh as
+# `folder` (build/package/zarvik), below `staging`.
+pack_stage() {
+  staging="$build/package"
+  folder="$staging/zarvik"
+  rm -rf "$staging"
+  cmake --install "$build" --prefix "$staging" "$@" >/dev/null
 }
 
 # pack_normalise FOLDER EPOCH: fixed modes and times on everything below it.

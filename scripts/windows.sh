@@ -17,17 +17,10 @@ IFS=';' read -r qt_prefix curl_prefix openssl_prefix <<<"$prefixes"
 mingw_runtime=(/usr/lib/gcc/x86_64-w64-mingw32/*-posix /usr/x86_64-w64-mingw32/lib)
 objdump=x86_64-w64-mingw32-objdump
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-  -DZARVIK_WIN64_PREFIXES="$prefixes" -DCMAKE_BUILD_TYPE=Release \
-  -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-  -DZARVIK_BUILD_TESTS=OFF -DZARVIK_BUILD_DEMO=OFF -DZARVIK_BUILD_BENCHMARKS=OFF "${cmake_options[@]}" >/dev/null
-cmake --build "$build" --target zarvik
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
-
-staging="$build/package"
-folder="$staging/zarvik"
-rm -rf "$staging"
-cmake --install "$build" --prefix "$staging" >/dev/null
+pack_build -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DZARVIK_WIN64_PREFIXES="$prefixes" \
+  -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
+# Stripped below with MinGW-w64's strip, which the install step does not use.
+pack_stage
 # Qt finds its plugins beside the program (the program's built-in qt.conf).
 mkdir -p "$folder/platforms" "$folder/styles"
 cp "$qt_prefix/plugins/platforms/qwindows.dll" "$folder/platforms/"
