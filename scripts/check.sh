@@ -9,6 +9,36 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
+# A tool that writes its output to a new file and renames it over the one it
+# was given replaces a device named as that output with a regular file (gcovr
+# did that to /dev/null, run by root). Such a machine breaks other programs
+# in odd ways, so the check refuses to start on one and fails if it leaves one.
+null_device_intact() {
+  [ -c /dev/null ] && return 0
+  echo "check: /dev/null is not the null device but $(stat -c %F /dev/null 2>/dev/null || echo 'missing');" >&2
+  echo "check: $1" >&2
+  return 1
+}
+null_device_intact "something replaced it before this check started; recreate it as root with
+  rm /dev/null && mknod -m 666 /dev/null c 1 3
+and run the check again" || exit 1
+# At exit, however the check ends: the local CA planted for the package
+# builds (below) goes, and the device is checked once more.
+planted=/usr/local/share/ca-certificates/zarvik-check-planted.crt
+unplant() {
+  if [ "$(id -u)" -eq 0 ] && [ -f "$planted" ]; then
+    rm -f "$planted"
+    update-ca-certificates >/dev/null 2>&1 || true
+  fi
+}
+at_exit() {
+  local status=$?
+  unplant
+  null_device_intact "a step of this check replaced it, most likely a tool given /dev/null as
+its output file; recreate it as root with: rm /dev/null && mknod -m 666 /dev/null c 1 3" || status=1
+  exit "$status"
+}
+trap at_exit EXIT
 if [ "$quick" -eq 1 ]; then
   "$root/scripts/setup.sh" quick
 else
@@ -52,24 +82,18 @@ step "Fuzz the replay reader for 60 seconds"
 step "Build the packages twice, with a local CA planted, and read them"
 # A local authority that an administrator added to this machine must not
 # reach the packages: one is planted for the build and removed afterwards.
-planted=/usr/local/share/ca-certificates/zarvik-check-planted.crt
-unplant() {
-  if [ -f "$planted" ]; then
-    rm -f "$planted"
-    update-ca-certificates >/dev/null 2>&1 || true
-  fi
-}
 if [ "$(id -u)" -eq 0 ]; then
-  trap unplant EXIT
   plant_log=$(mktemp)
-  if ! openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout /dev/null \
+  # The key is thrown away: nothing is ever signed with this CA.
+  plant_key=$(mktemp)
+  if ! openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$plant_key" \
     -subj "/CN=Zarvik check: a planted local CA" -days 1 -out "$planted" 2>"$plant_log" ||
     ! update-ca-certificates >>"$plant_log" 2>&1; then
     cat "$plant_log" >&2
     echo "check: could not plant a local CA" >&2
     exit 1
   fi
-  rm -f "$plant_log"
+  rm -f "$plant_log" "$plant_key"
   grep -q -F "$(sed -n 2p "$planted")" /etc/ssl/certs/ca-certificates.crt ||
     { echo "check: the planted CA did not reach the system's trust store" >&2; exit 1; }
   echo "planted a local CA in the system's trust store"

@@ -7,8 +7,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
-counts=$(mktemp)
-trap 'rm -f "$counts"' EXIT
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+counts="$scratch/counts.json"
 
 # Branches that exist only for thrown exceptions, or that the compiler knows
 # are never taken, are left out: the figure is about the program's own choices.
@@ -19,8 +20,11 @@ gcovr --root "$root" --object-directory "$build" --exclude-throw-branches \
   "$build/app" "$build/replay" "$build/ui" "$build/upload/CMakeFiles/zarvik_upload_local.dir"
 echo "Coverage by the test suite:"
 for folder in app replay upload ui; do
+  # gcovr writes its report to a new file that it then renames over the one
+  # named, so the report goes to a scratch file: named as /dev/null, run by
+  # root, it would replace the device with a regular file.
   summary=$(gcovr --root "$root" --add-tracefile "$counts" --filter "$root/$folder/" \
-    --print-summary --output /dev/null)
+    --print-summary --output "$scratch/report.txt")
   lines=$(sed -n 's/^lines: //p' <<<"$summary")
   branches=$(sed -n 's/^branches: //p' <<<"$summary")
   printf '  %-8s lines %s, branches %s\n' "$folder/" "$lines" "$branches"
