@@ -48,6 +48,18 @@ jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
 step() { printf '\n== %s\n' "$*"; }
+# bounded SECONDS WHAT COMMAND...: a test script that must not hang the check.
+bounded() {
+  local seconds=$1 what=$2 status=0
+  shift 2
+  timeout --kill-after=60 "$seconds" "$@" || status=$?
+  case "$status" in
+  0) ;;
+  124 | 137) echo "check: $what did not finish within $seconds s" >&2 ;;
+  *) echo "check: $what failed with status $status" >&2 ;;
+  esac
+  return "$status"
+}
 test_count() { ctest --test-dir "$1" -N | sed -n 's/^Total Tests: //p'; }
 
 step "Build and test"
@@ -115,7 +127,8 @@ for package in "$zip" "$tgz"; do
   echo "ok: $(basename "$package") came out the same twice: $(cut -d ' ' -f 1 "$package.sha256")"
 done
 package_log=$(mktemp)
-bash "$root/tests/package/package_test.sh" "$root" "$zip" "$tgz" | tee "$package_log"
+bounded 900 "the package test" bash "$root/tests/package/package_test.sh" "$root" "$zip" "$tgz" |
+  tee "$package_log"
 passed=$((passed + 2 + $(sed -n 's/^\([0-9]*\) passed, 0 failed$/\1/p' "$package_log")))
 rm -f "$package_log"
 
@@ -128,7 +141,7 @@ port=$(sed -n 's/^ZARVIK_LOCAL_PORT:[A-Z]*=//p' "$root/build/CMakeCache.txt")
 # Test-only Windows programs, built beside the local one and never packed.
 cmake --build "$root/build-win64-local" --target zarvik_windows_test_helpers
 wine_log=$(mktemp)
-"$root/tests/windows/wine_test.sh" "$zip" \
+bounded 1800 "the Wine test" "$root/tests/windows/wine_test.sh" "$zip" \
   "$root"/build-win64-local/zarvik-*-win64.zip "$root/build" "$root/build-win64-local/tests/windows" |
   tee "$wine_log"
 passed=$((passed + $(sed -n 's/^\([0-9]*\) passed, 0 failed$/\1/p' "$wine_log")))

@@ -82,15 +82,41 @@ unpack() {
   printf 'MZ' >"$2/th10.exe"
 }
 
-# box_text ID: the text of message box ID. Qt's message boxes on Windows
-# copy their title, text and buttons on Ctrl+C, and Wine hands its clipboard
-# to X11's; the clipboard is emptied first, so no earlier box's text is read.
+# box_text ID: sets box_text to the text of message box ID. Qt's message
+# boxes on Windows copy their title, text and buttons on Ctrl+C, and Wine
+# hands its clipboard to X11's. An xclip of the test's own first holds the
+# clipboard empty, so that no earlier box's text is read; it keeps to the
+# foreground (-quiet) and is started and stopped like every other program
+# here, so that nothing it leaves can hold a pipe open, and it ends by itself
+# once Wine takes the clipboard. Ctrl+C is sent again every 10 s while the
+# clipboard stays empty: a key that reaches a box just mapped can be lost.
 box_text() {
-  timeout 20 xclip -selection clipboard -i /dev/null || display_fail "could not empty the clipboard"
-  display_press_keys "$1" ctrl+c
-  display_wait_until '[ -n "$(timeout 20 xclip -o -selection clipboard 2>/dev/null)" ]' \
-    "the text of box $1 on the clipboard"
-  timeout 20 xclip -o -selection clipboard | tr -d '\r' | sed -n 4p
+  local id=$1 holder deadline=$((SECONDS + display_timeout)) next=0 clip="$work/clipboard"
+  display_spawn "$work/clipboard-holder.out" "$work" xclip -quiet -selection clipboard -i /dev/null
+  holder=$display_pid
+  # Nobody owning the clipboard makes xclip -o fail; the holder answers with nothing.
+  display_wait_until "timeout 20 xclip -o -selection clipboard >'$clip' 2>/dev/null && [ ! -s '$clip' ]" \
+    "the clipboard to be held empty"
+  until [ -s "$clip" ]; do
+    _display_check_wm
+    if [ "$SECONDS" -ge "$deadline" ]; then
+      if _display_alive "$holder"; then
+        display_fail "timed out after $display_timeout s waiting for the text of box $id on the clipboard:" \
+          "Wine never took the clipboard (the Ctrl+C did not reach the box, or the box copied nothing)"
+      fi
+      display_fail "timed out after $display_timeout s waiting for the text of box $id on the clipboard:" \
+        "Wine took the clipboard but handed X11 no text"
+    fi
+    if [ "$SECONDS" -ge "$next" ]; then
+      display_press_keys "$id" ctrl+c
+      next=$((SECONDS + 10))
+    fi
+    sleep 0.2
+    timeout 20 xclip -o -selection clipboard >"$clip" 2>/dev/null || true
+  done
+  _display_stop "$holder"
+  display_wait_exit "$holder" "the clipboard holder to end"
+  box_text=$(tr -d '\r' <"$clip" | sed -n 4p)
 }
 
 # 0. File names as text on Windows, where NTFS allows unpaired UTF-16
@@ -248,8 +274,8 @@ display_click_send "$main"
 refused='Replay gönderilemedi: Skor sunucusuna bağlanılamadı. Lütfen biraz sonra yeniden deneyin. (curl 7)'
 for ((shown = 0; shown < replays - 1; shown++)); do
   box=$(display_wait_window Hata "$program")
-  text=$(box_text "$box")
-  [ "$text" = "$refused" ] || display_fail "box $((shown + 1)) reads '$text'"
+  box_text "$box"
+  [ "$box_text" = "$refused" ] || display_fail "box $((shown + 1)) reads '$box_text'"
   display_dismiss "$box"
 done
 sleep 0.5
