@@ -8,7 +8,8 @@
 # with zarvik-local, the score service, the demo replay maker and the test
 # certificates, whose reports the Windows program's must equal byte for byte;
 # HELPERS the folder of the test-only Windows programs built beside the local
-# one (zarvik_hold_file.exe, zarvik_path_text_test.exe), never in a ZIP.
+# one (zarvik_hold_file.exe, zarvik_path_text_test.exe,
+# zarvik_access_list_test.exe), never in a ZIP.
 set -euo pipefail
 product_zip=$(realpath "$1")
 local_zip=$(realpath "$2")
@@ -263,5 +264,38 @@ printf 'Error: Could not open file "../replay\\\\%s"\r\n' "$held" >"$work/held.e
 cmp -s "$work/held.expected" "$work/held.err" ||
   display_fail "standard error holds '$(cat -A "$work/held.err")', expected '$(cat -A "$work/held.expected")'"
 ok "no service: $((replays - 1)) boxes read '$refused'; the held $held is named on standard error"
+
+# 6. token.txt as the token dialog saved it (2.): an access list of its own,
+# nothing inherited from the folder, full control for the player and SYSTEM
+# and nothing for anyone else.
+display_run 120 "the access list test of token.txt" \
+  wine "$helpers/zarvik_access_list_test.exe" "$(winepath -w "$work/empty/zarvik/token.txt")"
+ok "token.txt has a protected access list: full control for the player and SYSTEM, none for others"
+
+# 7. OPENSSL_CONF names a file that would break every handshake, and
+# SSLKEYLOGFILE asks for the TLS keys, both where Windows keeps a user's
+# variables: the program reads neither, so every replay is still sent and
+# no key log is written.
+cat >"$work/breaks-tls.cnf" <<'CNF'
+openssl_conf = openssl_init
+[openssl_init]
+ssl_conf = ssl_configuration
+[ssl_configuration]
+system_default = tls_defaults
+[tls_defaults]
+# The test service's certificate is ECDSA: offered only RSA signatures, it
+# completes no handshake.
+SignatureAlgorithms = RSA+SHA256
+CNF
+set_user_variable OPENSSL_CONF "$(winepath -w "$work/breaks-tls.cnf")"
+set_user_variable SSLKEYLOGFILE "$(winepath -w "$work/tls-keys.log")"
+log="$work/configured.log" status=200
+score_service_start "$log"
+run_scan configured "$game/zarvik" wine zarvik.exe
+score_service_stop
+[ ! -e "$work/tls-keys.log" ] || display_fail "SSLKEYLOGFILE was obeyed: the TLS keys are in tls-keys.log"
+display_run 120 "clearing OPENSSL_CONF" wine reg delete 'HKCU\Environment' /v OPENSSL_CONF /f
+display_run 120 "clearing SSLKEYLOGFILE" wine reg delete 'HKCU\Environment' /v SSLKEYLOGFILE /f
+ok "OPENSSL_CONF and SSLKEYLOGFILE are ignored: $replays replays sent, no key log written"
 
 echo "$passed passed, 0 failed"
