@@ -268,9 +268,15 @@ ok "no service: $((replays - 1)) boxes read '$refused'; the held $held is named 
 # 6. token.txt as the token dialog saved it (2.): an access list of its own,
 # nothing inherited from the folder, full control for the player and SYSTEM
 # and nothing for anyone else.
-display_run 120 "the access list test of token.txt" \
-  wine "$helpers/zarvik_access_list_test.exe" "$(winepath -w "$work/empty/zarvik/token.txt")"
-ok "token.txt has a protected access list: full control for the player and SYSTEM, none for others"
+# In SDDL: protected (P), and full control (FA) for the player, then SYSTEM.
+timeout 120 wine "$helpers/zarvik_access_list_test.exe" "$(winepath -w "$work/empty/zarvik/token.txt")" \
+  >"$work/access_list.out" 2>"$work/access_list.err" ||
+  display_fail "reading token.txt's access list failed: $(cat "$work/access_list.err")"
+access_list=$(sed -n 1p "$work/access_list.out" | tr -d '\r')
+player=$(sed -n 2p "$work/access_list.out" | tr -d '\r')
+[ "$access_list" = "D:P(A;;FA;;;$player)(A;;FA;;;SY)" ] ||
+  display_fail "token.txt's access list is '$access_list' (the player is $player)"
+ok "token.txt's access list is $access_list: the player and SYSTEM only, nothing inherited"
 
 # 7. OPENSSL_CONF names a file that would break every handshake, and
 # SSLKEYLOGFILE asks for the TLS keys, both where Windows keeps a user's
