@@ -56,9 +56,10 @@ bool keep_from_other_accounts(QFileDevice& file) {
     if (open_file == INVALID_HANDLE_VALUE)
         return false;
     // Qt opens the file without the right to change its list. A second
-    // handle asks for that right alone, which sharing does not restrict.
-    const HANDLE reopened =
-        ReOpenFile(open_file, WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+    // handle asks for that right and the right to read the list alone,
+    // which sharing does not restrict.
+    const HANDLE reopened = ReOpenFile(open_file, WRITE_DAC | READ_CONTROL,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
     if (reopened == INVALID_HANDLE_VALUE)
         return false;
     const win32_handle list_writer(reopened, &CloseHandle);

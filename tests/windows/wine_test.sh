@@ -8,8 +8,7 @@
 # with zarvik-local, the score service, the demo replay maker and the test
 # certificates, whose reports the Windows program's must equal byte for byte;
 # HELPERS the folder of the test-only Windows programs built beside the local
-# one (zarvik_hold_file.exe, zarvik_path_text_test.exe,
-# zarvik_access_list_test.exe), never in a ZIP.
+# one (zarvik_hold_file.exe, zarvik_path_text_test.exe), never in a ZIP.
 set -euo pipefail
 product_zip=$(realpath "$1")
 local_zip=$(realpath "$2")
@@ -265,20 +264,7 @@ cmp -s "$work/held.expected" "$work/held.err" ||
   display_fail "standard error holds '$(cat -A "$work/held.err")', expected '$(cat -A "$work/held.expected")'"
 ok "no service: $((replays - 1)) boxes read '$refused'; the held $held is named on standard error"
 
-# 6. token.txt as the token dialog saved it (2.): an access list of its own,
-# nothing inherited from the folder, full control for the player and SYSTEM
-# and nothing for anyone else.
-# In SDDL: protected (P), and full control (FA) for the player, then SYSTEM.
-timeout 120 wine "$helpers/zarvik_access_list_test.exe" "$(winepath -w "$work/empty/zarvik/token.txt")" \
-  >"$work/access_list.out" 2>"$work/access_list.err" ||
-  display_fail "reading token.txt's access list failed: $(cat "$work/access_list.err")"
-access_list=$(sed -n 1p "$work/access_list.out" | tr -d '\r')
-player=$(sed -n 2p "$work/access_list.out" | tr -d '\r')
-[ "$access_list" = "D:P(A;;FA;;;$player)(A;;FA;;;SY)" ] ||
-  display_fail "token.txt's access list is '$access_list' (the player is $player)"
-ok "token.txt's access list is $access_list: the player and SYSTEM only, nothing inherited"
-
-# 7. OPENSSL_CONF names a file that would break every handshake, and
+# 6. OPENSSL_CONF names a file that would break every handshake, and
 # SSLKEYLOGFILE asks for the TLS keys, both where Windows keeps a user's
 # variables: the program reads neither, so every replay is still sent and
 # no key log is written.
