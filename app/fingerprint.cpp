@@ -17,8 +17,8 @@ std::string sha256_file(const std::filesystem::path& path) {
     for (;;) {
         file.read(chunk, sizeof chunk);
         const std::streamsize got = file.gcount();
-        if (got > 0)
-            EVP_DigestUpdate(context.get(), chunk, static_cast<std::size_t>(got));
+        if (got > 0 && EVP_DigestUpdate(context.get(), chunk, static_cast<std::size_t>(got)) != 1)
+            return {};
         if (got < static_cast<std::streamsize>(sizeof chunk))
             break;
     }

@@ -6,7 +6,13 @@
 #include <QWidget>
 #include <QtGlobal>
 #include <curl/curl.h>
+#include <iostream>
 #include <string>
+
+#ifdef _WIN32
+#include <openssl/crypto.h>
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -23,7 +29,8 @@ int run_window(int argc, char* argv[]) {
     qunsetenv("QT_QPA_PLATFORM_PLUGIN_PATH");
 #endif
     QApplication app(argc, argv);
-    load_turkish_texts(app);
+    if (!load_turkish_texts(app))
+        std::cerr << "Error: Could not load Qt's Turkish texts; its buttons stay in English\n";
     if (!game_files_present())
         return -1;
 
@@ -36,10 +43,34 @@ int run_window(int argc, char* argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+#ifdef _WIN32
+    // Libraries loaded by name from here on (by Qt, OpenSSL or the C
+    // runtime) come from beside the program or from System32, never from the
+    // working folder or a folder on PATH, where anyone may have put one.
+    if (!SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_APPLICATION_DIR |
+                                  LOAD_LIBRARY_SEARCH_SYSTEM32))
+        std::cerr << "Error: Could not limit where libraries are loaded from (error "
+                  << GetLastError() << ")\n";
+    // The OpenSSL beside the program reads no configuration file: one named
+    // by OPENSSL_CONF, or found in its compiled-in folder, could change the
+    // TLS policy or load a provider DLL. OpenSSL settles its configuration
+    // once, so this, before anything else uses OpenSSL, wins over libcurl's
+    // later request to load it.
+    if (OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr) != 1)
+        std::cerr << "Error: Could not keep OpenSSL from reading a configuration file\n";
+#endif
+    // libcurl would write the TLS session secrets to the file this names,
+    // enough to read every token sent; it looks at it in its global set-up.
+    qunsetenv("SSLKEYLOGFILE");
     // libcurl's global set-up, once and before any other thread exists (Qt
-    // starts some), and its clean-up once at the end.
-    curl_global_init(CURL_GLOBAL_DEFAULT);
+    // starts some), and its clean-up once at the end. Without it each send
+    // tries again and, failing, says so in its box.
+    const CURLcode curl_ready = curl_global_init(CURL_GLOBAL_DEFAULT);
+    if (curl_ready != CURLE_OK)
+        std::cerr << "Error: Could not set up libcurl (curl " << static_cast<int>(curl_ready)
+                  << ")\n";
     const int result = run_window(argc, argv);
-    curl_global_cleanup();
+    if (curl_ready == CURLE_OK)
+        curl_global_cleanup();
     return result;
 }

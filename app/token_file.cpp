@@ -7,6 +7,14 @@
 #include <fstream>
 #include <system_error>
 
+#ifdef _WIN32
+#include <aclapi.h>
+#include <io.h>
+#include <memory>
+#include <vector>
+#include <windows.h>
+#endif
+
 std::string get_saved_token() {
     std::ifstream file(token_file_name);
     std::string line;
@@ -20,9 +28,68 @@ std::string get_saved_token() {
 
 namespace {
 
+#ifdef _WIN32
+using win32_handle = std::unique_ptr<void, decltype(&CloseHandle)>;
+
+// The SID of the account this program runs as, in `storage`.
+PSID current_user(std::vector<unsigned char>& storage) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return nullptr;
+    const win32_handle owned_token(token, &CloseHandle);
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    storage.resize(size);
+    if (size == 0 || !GetTokenInformation(token, TokenUser, storage.data(), size, &size))
+        return nullptr;
+    return reinterpret_cast<TOKEN_USER*>(storage.data())->User.Sid;
+}
+
+// A new file takes its folder's access list, and a game folder below
+// C:\Games lets every local account read it. So the open file gets a list of
+// its own before the token is written: the player and SYSTEM (which backs
+// files up) have full control, nobody else has any, and nothing is
+// inherited from the folder. A new token.txt is open unshared until it is
+// renamed into place, which keeps the list.
+bool keep_from_other_accounts(QFileDevice& file) {
+    const auto open_file = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    if (open_file == INVALID_HANDLE_VALUE)
+        return false;
+    // Qt opens the file without the right to change its list. A second
+    // handle asks for that right and the right to read the list alone,
+    // which sharing does not restrict.
+    const HANDLE reopened = ReOpenFile(open_file, WRITE_DAC | READ_CONTROL,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+    if (reopened == INVALID_HANDLE_VALUE)
+        return false;
+    const win32_handle list_writer(reopened, &CloseHandle);
+    std::vector<unsigned char> user_storage;
+    const PSID user = current_user(user_storage);
+    unsigned char system[SECURITY_MAX_SID_SIZE];
+    DWORD system_size = sizeof system;
+    if (!user || !CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &system_size))
+        return false;
+    const DWORD list_size =
+        sizeof(ACL) + 2 * sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(user) + GetLengthSid(system);
+    std::vector<unsigned char> list_storage(list_size);
+    const auto list = reinterpret_cast<ACL*>(list_storage.data());
+    return InitializeAcl(list, list_size, ACL_REVISION) &&
+           AddAccessAllowedAce(list, ACL_REVISION, FILE_ALL_ACCESS, user) &&
+           AddAccessAllowedAce(list, ACL_REVISION, FILE_ALL_ACCESS, system) &&
+           SetSecurityInfo(list_writer.get(), SE_FILE_OBJECT,
+                           DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                           nullptr, list, nullptr) == ERROR_SUCCESS;
+}
+#endif
+
 // The token's bytes, for its owner's eyes only: it is a secret.
 bool write_token(QFileDevice& file, const std::string& token) {
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+#ifdef _WIN32
+    // Read-only and the like are all that setPermissions sets on Windows.
+    if (!keep_from_other_accounts(file))
+        return false;
+#endif
     const auto size = static_cast<qint64>(token.size());
     return file.write(token.data(), size) == size && file.flush();
 }

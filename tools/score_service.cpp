@@ -179,6 +179,7 @@ struct server::state {
     int redirects_left = 0;
     std::string redirect_location;
     int redirect_status = 307;
+    std::string moved_upload_path;
     std::ostream* echo = nullptr;
     std::ostream* log = nullptr;
 
@@ -195,7 +196,8 @@ void server::state::answer(const httplib::Request& request, httplib::Response& r
     seen.body = request.body;
 
     const std::lock_guard<std::mutex> lock(mutex);
-    if (request.path != upload_path) {
+    if (request.path != upload_path &&
+        (moved_upload_path.empty() || request.path != moved_upload_path)) {
         response.status = 404;
     } else if (request.method != "POST") {
         response.status = 405;
@@ -341,6 +343,11 @@ void server::redirect_next(int count, const std::string& location, int status) {
     state_->redirect_status = status;
 }
 
+void server::also_upload_at(const std::string& path) {
+    const std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->moved_upload_path = path;
+}
+
 void server::echo_reports(std::ostream* out) {
     const std::lock_guard<std::mutex> lock(state_->mutex);
     state_->echo = out;
@@ -360,6 +367,7 @@ void server::forget() {
     state_->redirects_left = 0;
     state_->redirect_location.clear();
     state_->redirect_status = 307;
+    state_->moved_upload_path.clear();
 }
 
 } // namespace score_service

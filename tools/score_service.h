@@ -69,6 +69,8 @@ class server {
     // `location`; an empty location points back at "/upload/th10" itself, so
     // a count of N makes a chain of N redirects before the upload is taken.
     void redirect_next(int count, const std::string& location = {}, int status = 307);
+    // Takes uploads at `path` too, as a service whose upload address moved.
+    void also_upload_at(const std::string& path);
     // Writes every accepted report to `out` on a line of its own (nullptr: off).
     void echo_reports(std::ostream* out);
     // Writes "METHOD PATH -> STATUS" for every request to `out` (nullptr: off).

@@ -36,8 +36,9 @@ inline constexpr char send_failed_secure_connection[] =
     "Skor sunucusuyla güvenli bağlantı kurulamadı.";
 inline constexpr char send_failed_too_many_redirects[] =
     "Skor sunucusu isteği çok fazla kez başka bir adrese yönlendirdi.";
-inline constexpr char send_failed_insecure_redirect[] =
-    "Skor sunucusu isteği güvenli olmayan bir adrese yönlendirdi; tokeniniz oraya gönderilmedi.";
+inline constexpr char send_failed_other_origin[] =
+    "Skor sunucusu replayi başka bir adrese yönlendirdi; Zarvik tokeninizi korumak için bu "
+    "yönlendirmeyi izlemedi.";
 inline constexpr char send_failed_not_prepared[] =
     "Rapor gönderime hazırlanamadı; hiçbir şey gönderilmedi.";
 inline constexpr char send_failed_other[] = "Beklenmeyen bir sorun oluştu.";

@@ -141,7 +141,9 @@ TEST_P(error_status_test, ShowsTheNumberOnce) {
     ASSERT_EQ(service.requests().size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(statuses, error_status_test, ::testing::Values(400, 401, 500));
+// 307 here comes without a Location, so nothing is followed and the report
+// has not arrived.
+INSTANTIATE_TEST_SUITE_P(statuses, error_status_test, ::testing::Values(307, 400, 401, 500));
 
 TEST_F(send_to_api_test, ReportRefusedByTheServiceShowsItsStatus) {
     serve();
@@ -167,23 +169,81 @@ TEST_F(send_to_api_test, RedirectChainWithinTheLimitDelivers) {
     EXPECT_EQ(service.accepted_reports().size(), 1u);
 }
 
-class clear_text_redirect_test : public send_to_api_test,
-                                 public ::testing::WithParamInterface<int> {};
-
-TEST_P(clear_text_redirect_test, IsRefusedAndNothingIsSentInClear) {
+// Redirects on the service's own scheme, host and port, written relative or
+// absolute: each is followed, and the report arrives where it points as a
+// POST, byte for byte, a moved upload address (301, 302) included.
+TEST_F(send_to_api_test, SameOriginRedirectsAreFollowedWithTheReport) {
+    const std::string origin = "https://localhost:" + std::to_string(local_port);
+    const struct {
+        int status;
+        std::string location;
+        std::string arrives_at;
+    } redirects[] = {
+        {307, "th10", "/upload/th10"},
+        {308, origin + "/upload/th10", "/upload/th10"},
+        {307, "https://LOCALHOST:" + std::to_string(local_port) + "/upload/th10", "/upload/th10"},
+        {301, "/moved/th10", "/moved/th10"},
+        {302, origin + "/moved/th10", "/moved/th10"},
+    };
     serve();
-    loopback_listener plain;
-    service.redirect_next(1, "http://127.0.0.1:" + std::to_string(plain.port()) + "/upload/th10",
-                          GetParam());
-    const auto seen = send(sample('1'));
-    expect_error_boxes(
-        seen, {failure_text(texts::send_failed_insecure_redirect, CURLE_UNSUPPORTED_PROTOCOL)});
-    EXPECT_TRUE(plain.finish().empty());
-    EXPECT_EQ(service.requests().size(), 1u);
-    EXPECT_TRUE(service.accepted_reports().empty());
+    for (const auto& redirect : redirects) {
+        SCOPED_TRACE(std::to_string(redirect.status) + " to " + redirect.location);
+        service.forget();
+        service.also_upload_at("/moved/th10");
+        service.redirect_next(1, redirect.location, redirect.status);
+        const auto seen = send(sample('2'));
+        expect_error_boxes(seen, {});
+        const auto requests = service.requests();
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_EQ(requests[0].status, redirect.status);
+        EXPECT_EQ(requests[1].method, "POST");
+        EXPECT_EQ(requests[1].path, redirect.arrives_at);
+        EXPECT_EQ(requests[1].header("Content-Type"), "application/json");
+        EXPECT_EQ(requests[1].body, make_json(token, sample('2')));
+        EXPECT_EQ(service.accepted_reports().size(), 1u);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(statuses, clear_text_redirect_test, ::testing::Values(302, 307, 308));
+// A redirect to another port, host name or scheme is not followed, whatever
+// would answer there: one box per report, and nothing reaches the other
+// address. The other listeners would take the report: a second service with
+// a certificate for its name, the same service under its other name
+// (127.0.0.1 for localhost), a plain listener.
+class other_origin_redirect_test : public send_to_api_test,
+                                   public ::testing::WithParamInterface<int> {};
+
+TEST_P(other_origin_redirect_test, IsRefusedAndNothingReachesTheOtherAddress) {
+    serve();
+    score_service::server other_port;
+    ASSERT_TRUE(
+        other_port.start(0, (cert_dir / "server.pem").string(), (cert_dir / "server.key").string()))
+        << other_port.start_error();
+    loopback_listener plain;
+    const std::string other_host = "127.0.0.1:" + std::to_string(local_port);
+    const std::string elsewhere[] = {
+        "https://localhost:" + std::to_string(other_port.port()) + "/upload/th10",
+        "https://" + other_host + "/upload/th10",
+        "//" + other_host + "/upload/th10",
+        "http://127.0.0.1:" + std::to_string(plain.port()) + "/upload/th10",
+    };
+    const QString refused = failure_text(texts::send_failed_other_origin, CURLE_WRITE_ERROR);
+    for (const std::string& target : elsewhere) {
+        SCOPED_TRACE(target);
+        service.forget();
+        service.redirect_next(2, target, GetParam());
+        expect_error_boxes(send(sample('1'), 2), {refused, refused});
+        const auto requests = service.requests();
+        ASSERT_EQ(requests.size(), 2u);
+        for (const auto& request : requests)
+            EXPECT_EQ(request.header("Host"), "localhost:" + std::to_string(local_port));
+        EXPECT_TRUE(service.accepted_reports().empty());
+    }
+    EXPECT_TRUE(other_port.requests().empty());
+    EXPECT_TRUE(plain.finish().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(statuses, other_origin_redirect_test,
+                         ::testing::Values(301, 302, 307, 308));
 
 // One box per failure, in Turkish: the reason for its class and libcurl's code.
 TEST_F(send_to_api_test, EachTransferFailureIsToldInTurkishWithItsCode) {
@@ -235,7 +295,7 @@ TEST_F(send_to_api_test, EachTransferFailureIsToldInTurkishWithItsCode) {
              EXPECT_TRUE(plain.finish().empty());
              return seen;
          },
-         texts::send_failed_insecure_redirect, CURLE_UNSUPPORTED_PROTOCOL},
+         texts::send_failed_other_origin, CURLE_WRITE_ERROR},
         {"a server that never answers",
          [&] {
              loopback_listener silent(local_port, loopback_listener::manner::leave_waiting);

@@ -290,4 +290,30 @@ cmp -s "$work/held.expected" "$work/held.err" ||
   display_fail "standard error holds '$(cat -A "$work/held.err")', expected '$(cat -A "$work/held.expected")'"
 ok "no service: $((replays - 1)) boxes read '$refused'; the held $held is named on standard error"
 
+# 6. OPENSSL_CONF names a file that would break every handshake, and
+# SSLKEYLOGFILE asks for the TLS keys, both where Windows keeps a user's
+# variables: the program reads neither, so every replay is still sent and
+# no key log is written.
+cat >"$work/breaks-tls.cnf" <<'CNF'
+openssl_conf = openssl_init
+[openssl_init]
+ssl_conf = ssl_configuration
+[ssl_configuration]
+system_default = tls_defaults
+[tls_defaults]
+# The test service's certificate is ECDSA: offered only RSA signatures, it
+# completes no handshake.
+SignatureAlgorithms = RSA+SHA256
+CNF
+set_user_variable OPENSSL_CONF "$(winepath -w "$work/breaks-tls.cnf")"
+set_user_variable SSLKEYLOGFILE "$(winepath -w "$work/tls-keys.log")"
+log="$work/configured.log" status=200
+score_service_start "$log"
+run_scan configured "$game/zarvik" wine zarvik.exe
+score_service_stop
+[ ! -e "$work/tls-keys.log" ] || display_fail "SSLKEYLOGFILE was obeyed: the TLS keys are in tls-keys.log"
+display_run 120 "clearing OPENSSL_CONF" wine reg delete 'HKCU\Environment' /v OPENSSL_CONF /f
+display_run 120 "clearing SSLKEYLOGFILE" wine reg delete 'HKCU\Environment' /v SSLKEYLOGFILE /f
+ok "OPENSSL_CONF and SSLKEYLOGFILE are ignored: $replays replays sent, no key log written"
+
 echo "$passed passed, 0 failed"
