@@ -143,15 +143,15 @@ export SOURCE_DATE_EPOCH=$epoch
 # differ RECORDED HERE: the inputs whose values differ between two sets of
 # "KEY: VALUE" lines, one a line, with both values; none when they agree.
 differ() {
-  awk 'function key(line) { return substr(line, 1, index(line, ": ") - 1) }
+  awk 'function name(line) { return substr(line, 1, index(line, ": ") - 1) }
     function value(line) { return substr(line, index(line, ": ") + 2) }
-    NR == FNR { recorded[key($0)] = value($0); next }
-    { here[key($0)] = value($0) }
+    NR == FNR { recorded[name($0)] = value($0); next }
+    { here[name($0)] = value($0) }
     END {
-      for (key in recorded)
-        if (!(key in here)) print "  " key ": recorded " recorded[key] "; here none"
-        else if (recorded[key] != here[key]) print "  " key ": recorded " recorded[key] "; here " here[key]
-      for (key in here) if (!(key in recorded)) print "  " key ": recorded none; here " here[key]
+      for (input in recorded)
+        if (!(input in here)) print "  " input ": recorded " recorded[input] "; here none"
+        else if (recorded[input] != here[input]) print "  " input ": recorded " recorded[input] "; here " here[input]
+      for (input in here) if (!(input in recorded)) print "  " input ": recorded none; here " here[input]
     }' "$1" "$2" | LC_ALL=C sort
 }
 # stop_if_inputs_differ PATTERN: compares the recorded inputs whose lines
