@@ -119,7 +119,7 @@ if [[ "$commit" == none* ]]; then
 fi
 [[ "$commit" =~ ^[0-9a-f]{40}$ ]] || malformed "no valid Commit line"
 [ "$tree" = clean ] ||
-  fail "$name was built from commit $commit with changes not committed; no rebuild of a commit can promise its bytes"
+  fail "$name was built from commit $commit with changes not committed, so no rebuild of a commit can promise its bytes; commit them and build it again"
 # The options are handed to CMake: only the project's own, whose values are
 # plain settings, are replayed.
 for option in "${options[@]}"; do

@@ -6,7 +6,8 @@
 #
 # Each library gets its own prefix under the cache folder, named by its
 # version and by this recipe's revision, and reused when present. A prefix
-# counts as finished only once its ".complete" marker is written, last. An
+# counts as finished only once its ".complete" marker is written, last, after
+# "buildinfo.txt", its record of what it was built from and with. An
 # interrupted build keeps its work folder (cache/work/NAME-VERSION-rRECIPE)
 # and the next run picks up where it stopped.
 #

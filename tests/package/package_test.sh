@@ -8,7 +8,15 @@
 #   it was linked; zarvik.exe is a windowed program;
 # - no folder compiled into them is one that an ordinary Windows user could
 #   create (a place to plant a configuration, a module or a plugin);
-# - no package names the folder it was built in.
+# - no package names the folder it was built in;
+# - both hold their build record, which names this commit, the Windows
+#   libraries and the tools, with the same record and the checksum beside
+#   them;
+# - scripts/rebuild_check.sh refuses, in one line or by naming the input
+#   that differs, and before building anything, a package without a
+#   record, a damaged one, one of a commit this checkout lacks, one built
+#   from changes not committed, and one whose recorded tool differs from
+#   this machine's; and leaves nothing behind, even when stopped mid-build.
 set -euo pipefail
 root=$(realpath "$1")
 zip=$(realpath "$2")
@@ -106,5 +114,84 @@ for package in windows linux; do
   done
 done
 ok "neither package names the source folder or the toolchain cache"
+
+record=zarvik/licenses/buildinfo.txt
+commit_line="Commit: $(git -C "$root" rev-parse HEAD)"
+for package in windows linux; do
+  inside="$work/$package/$record"
+  beside=$([ "$package" = windows ] && echo "$zip" || echo "$tgz")
+  grep -q -x -F "$commit_line" "$inside" || fail "the $package record does not name $commit_line"
+  grep -q -x "Source-Date-Epoch: $(pack_source_date "$root")" "$inside" || fail "the $package record lacks the time stamp"
+  [ "$(head -n -1 "$beside.buildinfo")" = "$(cat "$inside")" ] &&
+    [ "$(tail -n 1 "$beside.buildinfo")" = "Checksum-SHA256: $(cat "$beside.sha256")" ] ||
+    fail "$(basename "$beside").buildinfo is not the record inside with the checksum"
+done
+for line in "Library qt6-base: .*, recipe [0-9]" "Library openssl: .*, recipe [0-9]" "Library curl: .*, recipe [0-9]" \
+  "Library qt6-base built with x86_64-w64-mingw32-g++-posix: .*[0-9]" "Tool zip: Zip [0-9]" \
+  "Tool x86_64-w64-mingw32-ld: .*[0-9]"; do
+  grep -q "^$line" "$work/windows/$record" || fail "the Windows record has no line \"$line\""
+done
+for line in "Library qt6-base: .*, the system's" "Tool tar: .*[0-9]" "Tool gzip: .*[0-9]" "Package ca-certificates: [0-9]"; do
+  grep -q "^$line" "$work/linux/$record" || fail "the Linux record has no line \"$line\""
+done
+ok "both packages and the records beside them name this commit, its time, the libraries and the tools"
+
+# altered FROM EDIT: a copy of the package unpacked in FROM, with EDIT (a
+# sed script for its record, "drop" or "truncate") applied; prints its path.
+altered() {
+  local from=$work/$1 copy=$work/altered/$2-$RANDOM
+  mkdir -p "$copy"
+  if [ "$2" = truncate ]; then
+    head -c 20000 "$([ "$1" = windows ] && echo "$zip" || echo "$tgz")" >"$copy/package"
+  else
+    cp -a "$from/zarvik" "$copy/"
+    if [ "$2" = drop ]; then rm "$copy/$record"; else sed -i "$2" "$copy/$record"; fi
+    if [ "$1" = windows ]; then
+      (cd "$copy" && zip -q -r package zarvik)
+    else
+      tar -czf "$copy/package" -C "$copy" zarvik
+    fi
+  fi
+  mv "$copy/package" "$copy/zarvik$([ "$1" = windows ] && echo .zip || echo .tar.gz)"
+  ls "$copy"/zarvik.*
+}
+# Each refusal: the package, what its message must say, and how many lines
+# it may take. Nothing is built, and the temporary worktree goes.
+rebuild_tmp=$work/rebuild-tmp
+mkdir -p "$rebuild_tmp"
+clean="s/^Tree: .*/Tree: clean/"
+while IFS='|' read -r package expected lines; do
+  status=0
+  TMPDIR=$rebuild_tmp timeout 120 bash "$root/scripts/rebuild_check.sh" "$package" >"$work/refusal" 2>&1 || status=$?
+  [ "$status" -eq 1 ] && grep -q -E "$expected" "$work/refusal" && [ "$(wc -l <"$work/refusal")" -le "$lines" ] ||
+    fail "rebuild_check.sh $package (status $status) did not say \"$expected\" in $lines lines: $(cat "$work/refusal")"
+  [ -z "$(ls -A "$rebuild_tmp")" ] && ! git -C "$root" worktree list | grep -q -F "$rebuild_tmp" ||
+    fail "rebuild_check.sh $package left its temporary worktree behind"
+done <<EOF_REFUSALS
+$(altered windows drop)|holds no build record|1
+$(altered linux truncate)|is damaged|1
+$(altered windows truncate)|is damaged|1
+$(altered linux "s/^Commit: .*/Commit: $(printf '0%.0s' {1..40})/; $clean")|which this checkout .* does not have|1
+$(altered linux "s/^Tree: .*/Tree: dirty (changes not committed)/")|with changes not committed|1
+$(altered windows "s/^Tool zip: .*/Tool zip: Zip 9.9/; $clean")|^  Tool zip: recorded Zip 9.9; here .*Zip 3|2
+$(altered linux "s/^Package ca-certificates: .*/Package ca-certificates: 1/; $clean")|^  Package ca-certificates: recorded 1; here|2
+EOF_REFUSALS
+# Stopped while it rebuilds, it stops the build and cleans up just the same.
+TMPDIR=$rebuild_tmp timeout 300 bash "$root/scripts/rebuild_check.sh" "$(altered linux "$clean")" >"$work/stopped" 2>&1 &
+checker=$!
+rebuilding() { compgen -G "$rebuild_tmp/*/build/CMakeCache.txt" >/dev/null; }
+for second in $(seq 120); do
+  rebuilding && break
+  kill -0 "$checker" 2>/dev/null || fail "rebuild_check.sh ended before it rebuilt: $(tail -n 3 "$work/stopped")"
+  sleep 1
+done
+rebuilding || fail "rebuild_check.sh did not start rebuilding within 120 seconds"
+kill -TERM "$checker"
+status=0
+wait "$checker" || status=$?
+[ "$status" -eq 143 ] || fail "rebuild_check.sh stopped mid-build ended with status $status, not 143"
+[ -z "$(ls -A "$rebuild_tmp")" ] && ! git -C "$root" worktree list | grep -q -F "$rebuild_tmp" ||
+  fail "rebuild_check.sh stopped mid-build left its temporary worktree behind"
+ok "rebuild_check.sh refuses packages it cannot rebuild the same, naming why, and leaves nothing behind"
 
 echo "$passed passed, 0 failed"
