@@ -179,7 +179,7 @@ stop_if_inputs_differ "$first_inputs"
 
 if [ "$kind" = windows ]; then
   echo "rebuild check: the Windows libraries (built first if the cache lacks them)" >&2
-  bounded "$library_minutes" "building the Windows libraries" "$worktree/scripts/windows_toolchain.sh" >"$work/prefixes"
+  bounded "$library_minutes" "building the Windows libraries" bash "$worktree/scripts/windows_toolchain.sh" >"$work/prefixes"
   buildinfo_windows_libraries "$(cat "$work/prefixes")" >"$work/here"
   stop_if_inputs_differ '^Library '
 fi
