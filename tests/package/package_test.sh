@@ -136,24 +136,25 @@ for line in "Library qt6-base: .*, the system's" "Tool tar: .*[0-9]" "Tool gzip:
 done
 ok "both packages and the records beside them name this commit, its time, the libraries and the tools"
 
-# altered FROM EDIT: a copy of the package unpacked in FROM, with EDIT (a
-# sed script for its record, "drop" or "truncate") applied; prints its path.
+# altered FROM EDIT: a copy of the package unpacked in $work/FROM (windows
+# or linux), with EDIT applied (a sed script for its record, "drop" or
+# "truncate"); prints its path.
 altered() {
-  local from=$work/$1 copy=$work/altered/$2-$RANDOM
+  local copy=$work/altered/$2-$RANDOM out
+  out=$copy/zarvik$([ "$1" = windows ] && echo .zip || echo .tar.gz)
   mkdir -p "$copy"
   if [ "$2" = truncate ]; then
-    head -c 20000 "$([ "$1" = windows ] && echo "$zip" || echo "$tgz")" >"$copy/package"
+    head -c 20000 "$([ "$1" = windows ] && echo "$zip" || echo "$tgz")" >"$out"
   else
-    cp -a "$from/zarvik" "$copy/"
+    cp -a "$work/$1/zarvik" "$copy/"
     if [ "$2" = drop ]; then rm "$copy/$record"; else sed -i "$2" "$copy/$record"; fi
     if [ "$1" = windows ]; then
-      (cd "$copy" && zip -q -r package zarvik)
+      (cd "$copy" && zip -q -r "$out" zarvik)
     else
-      tar -czf "$copy/package" -C "$copy" zarvik
+      tar -czf "$out" -C "$copy" zarvik
     fi
   fi
-  mv "$copy/package" "$copy/zarvik$([ "$1" = windows ] && echo .zip || echo .tar.gz)"
-  ls "$copy"/zarvik.*
+  echo "$out"
 }
 # Each refusal: the package, what its message must say, and how many lines
 # it may take. Nothing is built, and the temporary worktree goes.
