@@ -105,7 +105,7 @@ pack_record() {
       echo "Commit: none (not a git checkout)"
     fi
     echo "Source-Date-Epoch: $SOURCE_DATE_EPOCH"
-    LC_ALL=C sort -u
+    cat
   } >"$1"
 }
 
