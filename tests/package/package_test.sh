@@ -16,7 +16,9 @@
 #   that differs, and before building anything, a package without a
 #   record, a damaged one, one of a commit this checkout lacks, one built
 #   from changes not committed, and one whose recorded tool differs from
-#   this machine's; and leaves nothing behind, even when stopped mid-build.
+#   this machine's; and leaves nothing behind, even when stopped mid-build;
+# - the Windows toolchain gives a library finished before its cache kept
+#   records one, naming its tools only when they have not changed since.
 set -euo pipefail
 root=$(realpath "$1")
 zip=$(realpath "$2")
@@ -194,5 +196,28 @@ wait "$checker" || status=$?
 [ -z "$(ls -A "$rebuild_tmp")" ] && ! git -C "$root" worktree list | grep -q -F "$rebuild_tmp" ||
   fail "rebuild_check.sh stopped mid-build left its temporary worktree behind"
 ok "rebuild_check.sh refuses packages it cannot rebuild the same, naming why, and leaves nothing behind"
+
+# A cache whose libraries were finished before prefixes held records: one
+# long ago, before this machine's tools were installed, two just now.
+cache=$work/cache/zarvik/win64
+installed() { dpkg-query -W -f '${Version}' "$1"; }
+revision() { sed -n "s/.*\\[$1\\]=\\([0-9]*\\).*/\\1/p" "$root/scripts/windows_toolchain.sh"; }
+openssl_prefix=$cache/openssl-$(installed libssl-dev)-r$(revision openssl)
+for prefix in "$openssl_prefix" "$cache/qtbase-$(installed qt6-base-dev)-r$(revision qtbase)" \
+  "$cache/curl-with-$(basename "$openssl_prefix")-$(installed libcurl4-openssl-dev)-r$(revision curl)"; do
+  mkdir -p "$prefix"
+  touch "$prefix/.complete"
+done
+touch -d @0 "$openssl_prefix/.complete"
+XDG_CACHE_HOME=$work/cache timeout 120 bash "$root/scripts/windows_toolchain.sh" >"$work/prefixes" 2>"$work/toolchain.log" ||
+  fail "the toolchain did not hand out the finished libraries: $(tail -n 3 "$work/toolchain.log")"
+grep -q -x "Library openssl: $(installed libssl-dev), recipe [0-9]*" "$openssl_prefix/buildinfo.txt" &&
+  grep -q -x "Library openssl built with make: not recorded (its package changed after this library was built)" \
+    "$openssl_prefix/buildinfo.txt" || fail "the old OpenSSL's record: $(cat "$openssl_prefix/buildinfo.txt")"
+buildinfo_windows_libraries "$(cat "$work/prefixes")" >"$work/libraries"
+grep -q -x "Library qt6-base built with cmake: $(buildinfo_tool cmake | sed 's/^cmake: //')" "$work/libraries" &&
+  grep -q "^Library curl: $(installed libcurl4-openssl-dev), recipe" "$work/libraries" ||
+  fail "the libraries finished just now lack their tools: $(cat "$work/libraries")"
+ok "the Windows toolchain writes a missing library record, naming its tools only when unchanged since the library was built"
 
 echo "$passed passed, 0 failed"
