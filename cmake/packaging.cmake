@@ -63,15 +63,25 @@ if(WIN32)
     "gcc-runtime.txt=/usr/share/doc/gcc-mingw-w64-base/copyright"
     "mingw-w64-runtime.txt=/usr/share/doc/mingw-w64-common/copyright")
 endif()
+# The system's files that the folder holds or the program builds in, for the
+# package's build record (scripts/buildinfo.sh): their Debian packages are
+# among its inputs.
+set(zarvik_system_files "${ZARVIK_QT_TRANSLATION}")
+if(zarvik_ca_files)
+  list(APPEND zarvik_system_files "${zarvik_public_cas}")
+endif()
 foreach(license IN LISTS zarvik_licenses)
   string(REGEX REPLACE "=.*" "" name "${license}")
   string(REGEX REPLACE "^[^=]*=" "" file "${license}")
   if(EXISTS "${file}")
     install(FILES "${file}" DESTINATION zarvik/licenses RENAME "${name}")
+    list(APPEND zarvik_system_files "${file}")
   else()
     message(WARNING "No licence text at '${file}': the installed folder will lack licenses/${name}")
   endif()
 endforeach()
+list(JOIN zarvik_system_files "\n" zarvik_system_files)
+file(CONFIGURE OUTPUT "${PROJECT_BINARY_DIR}/system-files.txt" CONTENT "${zarvik_system_files}\n" @ONLY)
 
 set(CPACK_PACKAGE_NAME zarvik)
 set(CPACK_PACKAGE_VENDOR "The Zarvik developers")

@@ -2,6 +2,7 @@
 # the same commit give the same bytes: every file's time is the commit's
 # (SOURCE_DATE_EPOCH), modes and owners are fixed, files go in name order,
 # and the archives carry no host, user or packing time.
+source "$(dirname "${BASH_SOURCE[0]}")/buildinfo.sh"
 
 # pack_source_date ROOT: seconds since 1970 for every time stamp that ends up
 # in a package: SOURCE_DATE_EPOCH when the builder sets it, or else the time
@@ -29,6 +30,10 @@ pack_start() {
     shift 2
   fi
   cmake_options=("$@")
+  if [[ "${cmake_options[*]}" == *$'\n'* ]]; then
+    echo "pack: a CMake option holds a line break, which the build record cannot hold" >&2
+    return 1
+  fi
   SOURCE_DATE_EPOCH=$(pack_source_date "$root")
   export SOURCE_DATE_EPOCH
 }
@@ -75,9 +80,40 @@ pack_tgz() {
     -cf - "$2") | gzip -9 -n >"$3"
 }
 
-# pack_checksum FILE: FILE.sha256 beside it, as sha256sum -c reads it.
+# pack_record OUT PACKAGE_NAME SCRIPT: the build record of PACKAGE_NAME, as
+# made by SCRIPT (relative to ROOT) with the builder's `cmake_options`: the
+# commit and whether the tree matched it, the time stamp, and the inputs
+# (see buildinfo.sh), read from standard input. scripts/rebuild_check.sh
+# reads it back.
+pack_record() {
+  local option commit
+  {
+    echo "Format: zarvik-buildinfo 1"
+    echo "Package: $2"
+    echo "Build-Command: $3"
+    for option in "${cmake_options[@]}"; do
+      echo "Build-Option: $option"
+    done
+    if commit=$(git -C "$root" rev-parse --verify -q HEAD 2>/dev/null); then
+      echo "Commit: $commit"
+      if [ -z "$(git -C "$root" status --porcelain 2>/dev/null)" ]; then
+        echo "Tree: clean"
+      else
+        echo "Tree: dirty (changes not committed)"
+      fi
+    else
+      echo "Commit: none (not a git checkout)"
+    fi
+    echo "Source-Date-Epoch: $SOURCE_DATE_EPOCH"
+    cat
+  } >"$1"
+}
+
+# pack_checksum FILE RECORD: FILE.sha256 beside it, as sha256sum -c reads it,
+# and FILE.buildinfo: its build record RECORD with FILE's checksum added.
 pack_checksum() {
   (cd "$(dirname "$1")" && sha256sum "$(basename "$1")" >"$(basename "$1").sha256")
+  { cat "$2" && echo "Checksum-SHA256: $(cut -d ' ' -f 1 "$1.sha256") $(basename "$1")"; } >"$1.buildinfo"
 }
 
 # Qt's licence, for its libraries and its translations.

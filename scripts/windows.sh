@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Windows program with MinGW-w64 and packs the player's folder as
 # BUILD/zarvik-<version>-win64.zip: one top folder "zarvik" holding
-# zarvik.exe, every DLL it needs, the Qt plugins, cacert.pem and the licence
-# texts. Builds the Windows libraries first when they are not cached.
+# zarvik.exe, every DLL it needs, the Qt plugins, cacert.pem, the licence
+# texts and the build record, with the ZIP's checksum and build record beside
+# it. Builds the Windows libraries first when they are not cached.
 #   windows.sh [--build-dir BUILD] [CMake options...]
 # BUILD defaults to build-win64; CMake options go to the configure step, for
 # example -DZARVIK_UPLOAD_URL=https://scores.example.org/upload/th10.
@@ -90,7 +91,13 @@ components=(
 pack_components "$folder/licenses/components.spdx" "zarvik-$version-win64" "$build" "${components[@]}"
 
 zip="$build/zarvik-$version-win64.zip"
+mapfile -t system_files <"$build/system-files.txt"
+{
+  buildinfo_windows_libraries "$prefixes"
+  buildinfo_packages "${system_files[@]}" "${origin[@]}"
+  buildinfo_tools windows
+} | pack_record "$folder/licenses/buildinfo.txt" "$(basename "$zip")" scripts/windows.sh
 pack_normalise "$folder" "$SOURCE_DATE_EPOCH"
 pack_zip "$staging" zarvik "$zip"
-pack_checksum "$zip"
+pack_checksum "$zip" "$folder/licenses/buildinfo.txt"
 echo "windows: $zip ($(find "$folder" -maxdepth 1 -iname '*.dll' | wc -l) DLLs)"

@@ -6,7 +6,8 @@
 #
 # Each library gets its own prefix under the cache folder, named by its
 # version and by this recipe's revision, and reused when present. A prefix
-# counts as finished only once its ".complete" marker is written, last. An
+# counts as finished only once its ".complete" marker is written, last, after
+# "buildinfo.txt", its record of what it was built from and with. An
 # interrupted build keeps its work folder (cache/work/NAME-VERSION-rRECIPE)
 # and the next run picks up where it stopped.
 #
@@ -21,6 +22,7 @@
 # semicolons (a CMake list).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/buildinfo.sh"
 
 # Each library's recipe revision: raise it when a change below changes what
 # gets built for that library.
@@ -217,6 +219,44 @@ build_qtbase() {
     QWindowsIntegrationPlugin QWindowsVistaStylePlugin
 }
 
+# The tools that build each library, named in the record that every
+# finished prefix holds (buildinfo.txt): the packages' build records
+# include it.
+declare -A built_with=(
+  [openssl]="x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-ld make perl"
+  [curl]="x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-ld cmake ninja"
+  [qtbase]="x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-ld cmake ninja
+            /usr/lib/qt6/libexec/moc /usr/lib/qt6/libexec/rcc"
+)
+
+# record NAME SOURCE_PACKAGE VERSION: writes $prefix/buildinfo.txt. A prefix
+# finished before prefixes held records gets one when next used, naming a
+# tool only when its package has not changed since the prefix was finished.
+record() {
+  local key=${1%%-*} tool line
+  {
+    echo "Library $2: $3, recipe ${recipe[$key]}"
+    for tool in ${built_with[$key]}; do
+      line=$(buildinfo_tool "$tool")
+      if [ -f "$prefix/.complete" ] && ! unchanged_since "$prefix/.complete" "$tool"; then
+        line="${line%%:*}: not recorded (its package changed after this library was built)"
+      fi
+      echo "Library $2 built with $line"
+    done
+  } >"$prefix/buildinfo.txt.new"
+  mv "$prefix/buildinfo.txt.new" "$prefix/buildinfo.txt"
+}
+# unchanged_since FILE COMMAND: true when dpkg last installed the package of
+# COMMAND before FILE was written.
+unchanged_since() {
+  local package list
+  package=$(buildinfo_tool_package "$2") || return 1
+  for list in "/var/lib/dpkg/info/$package.list" /var/lib/dpkg/info/"$package":*.list; do
+    [ -f "$list" ] && [ ! "$list" -nt "$1" ] && return 0
+  done
+  return 1
+}
+
 # ensure NAME SOURCE_PACKAGE BUILD_FUNCTION VERSION...: sets `prefix` to a
 # finished prefix "NAME-VERSION-rRECIPE" for the first of the versions that
 # has one, or else builds (or resumes building) the first version whose
@@ -227,7 +267,10 @@ ensure() {
   revision=${recipe[${name%%-*}]}
   for version in "$@"; do
     prefix="$cache/$name-$version-r$revision"
-    [ -f "$prefix/.complete" ] && return
+    if [ -f "$prefix/.complete" ]; then
+      [ -f "$prefix/buildinfo.txt" ] || record "$name" "$package" "$version"
+      return
+    fi
   done
   for version in "$@"; do
     prefix="$cache/$name-$version-r$revision"
@@ -248,6 +291,7 @@ ensure() {
       say "building $(basename "$prefix") (log: $log)"
     fi
     "$build"
+    record "$name" "$package" "$version"
     touch "$prefix/.complete"
     # Qt's build folder, the prefix, refers to the headers in its source.
     [ "$build" = build_qtbase ] || rm -rf "$work"

@@ -8,7 +8,17 @@
 #   it was linked; zarvik.exe is a windowed program;
 # - no folder compiled into them is one that an ordinary Windows user could
 #   create (a place to plant a configuration, a module or a plugin);
-# - no package names the folder it was built in.
+# - no package names the folder it was built in;
+# - both hold their build record, which names this commit, the Windows
+#   libraries and the tools, with the same record and the checksum beside
+#   them;
+# - scripts/rebuild_check.sh refuses, in one line or by naming the input
+#   that differs, and before building anything, a package without a
+#   record, a damaged one, one of a commit this checkout lacks, one built
+#   from changes not committed, and one whose recorded tool differs from
+#   this machine's; and leaves nothing behind, even when stopped mid-build;
+# - the Windows toolchain gives a library finished before its cache kept
+#   records one, naming its tools only when they have not changed since.
 set -euo pipefail
 root=$(realpath "$1")
 zip=$(realpath "$2")
@@ -106,5 +116,108 @@ for package in windows linux; do
   done
 done
 ok "neither package names the source folder or the toolchain cache"
+
+record=zarvik/licenses/buildinfo.txt
+commit_line="Commit: $(git -C "$root" rev-parse HEAD)"
+for package in windows linux; do
+  inside="$work/$package/$record"
+  beside=$([ "$package" = windows ] && echo "$zip" || echo "$tgz")
+  grep -q -x -F "$commit_line" "$inside" || fail "the $package record does not name $commit_line"
+  grep -q -x "Source-Date-Epoch: $(pack_source_date "$root")" "$inside" || fail "the $package record lacks the time stamp"
+  [ "$(head -n -1 "$beside.buildinfo")" = "$(cat "$inside")" ] &&
+    [ "$(tail -n 1 "$beside.buildinfo")" = "Checksum-SHA256: $(sha256sum <"$beside" | cut -c 1-64) $(basename "$beside")" ] ||
+    fail "$(basename "$beside").buildinfo is not the record inside with the checksum"
+done
+for line in "Library qt6-base: .*, recipe [0-9]" "Library openssl: .*, recipe [0-9]" "Library curl: .*, recipe [0-9]" \
+  "Library qt6-base built with x86_64-w64-mingw32-g++-posix: .*[0-9]" "Tool zip: .*Zip [0-9]" \
+  "Tool x86_64-w64-mingw32-ld: .*[0-9]"; do
+  grep -q "^$line" "$work/windows/$record" || fail "the Windows record has no line \"$line\""
+done
+for line in "Library qt6-base: .*, the system's" "Tool tar: .*[0-9]" "Tool gzip: .*[0-9]" "Package ca-certificates: [0-9]"; do
+  grep -q "^$line" "$work/linux/$record" || fail "the Linux record has no line \"$line\""
+done
+ok "both packages and the records beside them name this commit, its time, the libraries and the tools"
+
+# altered FROM EDIT: a copy of the package unpacked in $work/FROM (windows
+# or linux), with EDIT applied (a sed script for its record, "drop" or
+# "truncate"); prints its path.
+altered() {
+  local copy=$work/altered/$2-$RANDOM out
+  out=$copy/zarvik$([ "$1" = windows ] && echo .zip || echo .tar.gz)
+  mkdir -p "$copy"
+  if [ "$2" = truncate ]; then
+    head -c 20000 "$([ "$1" = windows ] && echo "$zip" || echo "$tgz")" >"$out"
+  else
+    cp -a "$work/$1/zarvik" "$copy/"
+    if [ "$2" = drop ]; then rm "$copy/$record"; else sed -i "$2" "$copy/$record"; fi
+    if [ "$1" = windows ]; then
+      (cd "$copy" && zip -q -r "$out" zarvik)
+    else
+      tar -czf "$out" -C "$copy" zarvik
+    fi
+  fi
+  echo "$out"
+}
+# Each refusal: the package, what its message must say, and how many lines
+# it may take. Nothing is built, and the temporary worktree goes.
+rebuild_tmp=$work/rebuild-tmp
+mkdir -p "$rebuild_tmp"
+clean="s/^Tree: .*/Tree: clean/"
+while IFS='|' read -r package expected lines; do
+  status=0
+  TMPDIR=$rebuild_tmp timeout 120 bash "$root/scripts/rebuild_check.sh" "$package" >"$work/refusal" 2>&1 || status=$?
+  [ "$status" -eq 1 ] && grep -q -E "$expected" "$work/refusal" && [ "$(wc -l <"$work/refusal")" -le "$lines" ] ||
+    fail "rebuild_check.sh $package (status $status) did not say \"$expected\" in $lines lines: $(cat "$work/refusal")"
+  [ -z "$(ls -A "$rebuild_tmp")" ] && ! git -C "$root" worktree list | grep -q -F "$rebuild_tmp" ||
+    fail "rebuild_check.sh $package left its temporary worktree behind"
+done <<EOF_REFUSALS
+$(altered windows drop)|holds no build record|1
+$(altered linux truncate)|is damaged|1
+$(altered windows truncate)|is damaged|1
+$(altered linux "s/^Commit: .*/Commit: $(printf '0%.0s' {1..40})/; $clean")|which this checkout .* does not have|1
+$(altered linux "s/^Tree: .*/Tree: dirty (changes not committed)/")|with changes not committed|1
+$(altered windows "s/^Tool zip: .*/Tool zip: Zip 9.9/; $clean")|^  Tool zip: recorded Zip 9.9; here .*Zip 3|2
+$(altered linux "s/^Package ca-certificates: .*/Package ca-certificates: 1/; $clean")|^  Package ca-certificates: recorded 1; here|2
+EOF_REFUSALS
+# Stopped while it rebuilds, it stops the build and cleans up just the same.
+TMPDIR=$rebuild_tmp timeout 300 bash "$root/scripts/rebuild_check.sh" "$(altered linux "$clean")" >"$work/stopped" 2>&1 &
+checker=$!
+rebuilding() { compgen -G "$rebuild_tmp/*/build/CMakeCache.txt" >/dev/null; }
+for second in $(seq 120); do
+  rebuilding && break
+  kill -0 "$checker" 2>/dev/null || fail "rebuild_check.sh ended before it rebuilt: $(tail -n 3 "$work/stopped")"
+  sleep 1
+done
+rebuilding || fail "rebuild_check.sh did not start rebuilding within 120 seconds"
+kill -TERM "$checker"
+status=0
+wait "$checker" || status=$?
+[ "$status" -eq 143 ] || fail "rebuild_check.sh stopped mid-build ended with status $status, not 143"
+[ -z "$(ls -A "$rebuild_tmp")" ] && ! git -C "$root" worktree list | grep -q -F "$rebuild_tmp" ||
+  fail "rebuild_check.sh stopped mid-build left its temporary worktree behind"
+ok "rebuild_check.sh refuses packages it cannot rebuild the same, naming why, and leaves nothing behind"
+
+# A cache whose libraries were finished before prefixes held records: one
+# long ago, before this machine's tools were installed, two just now.
+cache=$work/cache/zarvik/win64
+installed() { dpkg-query -W -f '${Version}' "$1"; }
+revision() { sed -n "s/.*\\[$1\\]=\\([0-9]*\\).*/\\1/p" "$root/scripts/windows_toolchain.sh"; }
+openssl_prefix=$cache/openssl-$(installed libssl-dev)-r$(revision openssl)
+for prefix in "$openssl_prefix" "$cache/qtbase-$(installed qt6-base-dev)-r$(revision qtbase)" \
+  "$cache/curl-with-$(basename "$openssl_prefix")-$(installed libcurl4-openssl-dev)-r$(revision curl)"; do
+  mkdir -p "$prefix"
+  touch "$prefix/.complete"
+done
+touch -d @0 "$openssl_prefix/.complete"
+XDG_CACHE_HOME=$work/cache timeout 120 bash "$root/scripts/windows_toolchain.sh" >"$work/prefixes" 2>"$work/toolchain.log" ||
+  fail "the toolchain did not hand out the finished libraries: $(tail -n 3 "$work/toolchain.log")"
+grep -q -x "Library openssl: $(installed libssl-dev), recipe [0-9]*" "$openssl_prefix/buildinfo.txt" &&
+  grep -q -x "Library openssl built with make: not recorded (its package changed after this library was built)" \
+    "$openssl_prefix/buildinfo.txt" || fail "the old OpenSSL's record: $(cat "$openssl_prefix/buildinfo.txt")"
+buildinfo_windows_libraries "$(cat "$work/prefixes")" >"$work/libraries"
+grep -q -x "Library qt6-base built with cmake: $(buildinfo_tool cmake | sed 's/^cmake: //')" "$work/libraries" &&
+  grep -q "^Library curl: $(installed libcurl4-openssl-dev), recipe" "$work/libraries" ||
+  fail "the libraries finished just now lack their tools: $(cat "$work/libraries")"
+ok "the Windows toolchain writes a missing library record, naming its tools only when unchanged since the library was built"
 
 echo "$passed passed, 0 failed"

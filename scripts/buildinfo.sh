@@ -1,0 +1,93 @@
+# What shaped a package's bytes besides its commit, as lines of its build
+# record ("KEY: VALUE"): the libraries built in or linked ("Library ..."),
+# the Debian packages whose files it holds or builds in ("Package ..."), and
+# the tools that built and packed it ("Tool ..."). Sourced by the package
+# scripts, by the Windows toolchain for its libraries' records, and by the
+# rebuild check, from the commit it rebuilds, to read this machine's.
+# Versions are always read from the machine, never written down here.
+
+# buildinfo_owners FILE...: the Debian packages that installed FILEs, one a
+# line; files of no package (Zarvik's own, the toolchain cache's) add none.
+buildinfo_owners() {
+  local file
+  for file in "$@"; do
+    # Since /bin merged into /usr/bin, dpkg may know a file by its old name.
+    LC_ALL=C dpkg-query -S "$file" 2>/dev/null || LC_ALL=C dpkg-query -S "${file#/usr}" 2>/dev/null || true
+  done | grep -v '^diversion ' | sed 's/: .*//; s/, /\n/g' | sed 's/:.*//' | LC_ALL=C sort -u
+}
+
+# buildinfo_installed PACKAGE: its installed version, or "not installed".
+buildinfo_installed() {
+  local state
+  state=$(dpkg-query -W -f '${db:Status-Status} ${Version}' "$1" 2>/dev/null || true)
+  case "$state" in
+    "installed "*) echo "${state#installed }" ;;
+    *) echo "not installed" ;;
+  esac
+}
+
+# buildinfo_tool_package COMMAND: the Debian package that installed it.
+buildinfo_tool_package() {
+  local path
+  path=$(command -v "$1") && buildinfo_owners "$(readlink -f "$path")" | head -n 1
+}
+
+# buildinfo_tool COMMAND: "NAME: VERSION (PACKAGE PACKAGE_VERSION)", NAME
+# being the command's own name and VERSION the first line of its --version
+# that holds a number (Debian's MinGW-w64 compilers say only "12-posix"
+# there, so the package's version matters).
+buildinfo_tool() {
+  local version package
+  if ! command -v "$1" >/dev/null; then
+    echo "$(basename "$1"): not installed"
+    return
+  fi
+  version=$(LC_ALL=C "$1" --version 2>&1 </dev/null | grep -v '^Copyright' | grep -m 1 '[0-9]' || true)
+  package=$(buildinfo_tool_package "$1" || true)
+  echo "$(basename "$1"): ${version:-no version}${package:+ ($package $(buildinfo_installed "$package"))}"
+}
+
+# buildinfo_tools windows|linux: the tools that build and pack that package.
+# MinGW-w64's windres and strip come with its ld, the host's strip with ld.
+buildinfo_tools() {
+  local tool tools=(cmake ninja /usr/lib/qt6/libexec/moc /usr/lib/qt6/libexec/rcc)
+  case "$1" in
+    windows) tools+=(x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-ld zip) ;;
+    linux) tools+=(g++ ld tar gzip) ;;
+  esac
+  for tool in "${tools[@]}"; do
+    echo "Tool $(buildinfo_tool "$tool")"
+  done
+}
+
+# buildinfo_packages FILE...: "Package NAME: VERSION" for each Debian
+# package that installed one of FILEs.
+buildinfo_packages() {
+  local package
+  buildinfo_owners "$@" | while read -r package; do
+    echo "Package $package: $(buildinfo_installed "$package")"
+  done
+}
+
+# buildinfo_linux_libraries: the system libraries the Linux program is
+# compiled against and links, by Debian source package. They are not
+# shipped: the player's system supplies them at run time.
+buildinfo_linux_libraries() {
+  local package
+  for package in qt6-base-dev libcurl4-openssl-dev libssl-dev libc6-dev; do
+    dpkg-query -W -f "Library \${source:Package}: \${source:Version}, the system's (built against $package, not shipped)\n" \
+      "$package" 2>/dev/null || echo "Library $package: not installed"
+  done
+}
+
+# buildinfo_windows_libraries PREFIXES: the records of the Windows libraries
+# in PREFIXES (windows_toolchain.sh's output), which the toolchain writes
+# into each prefix it hands out.
+buildinfo_windows_libraries() {
+  local prefix
+  local -a prefixes
+  IFS=';' read -r -a prefixes <<<"$1"
+  for prefix in "${prefixes[@]}"; do
+    cat "$prefix/buildinfo.txt"
+  done
+}
