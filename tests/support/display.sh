@@ -331,7 +331,7 @@ score_service_start() {
   display_pids+=("$score_service_pid")
   display_logs+=("$log.requests")
   # One that cannot listen (another holds the port) exits at once, saying why.
-  display_wait_until "grep -q ' listening on ' '$log.requests' || ! _display_alive $score_service_pid" \
+  display_wait_until "grep -qs ' listening on ' '$log.requests' || ! _display_alive $score_service_pid" \
     "the score service to listen on port $score_service_port"
   _display_alive "$score_service_pid" || display_fail "the score service did not start"
 }
