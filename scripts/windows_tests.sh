@@ -49,5 +49,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_CROSSCOMPILING_EMULATOR="bash;$root/tests/windows/run_in_wine.sh;$wine_prefix;$dll_folders" \
   "$@" >/dev/null
 cmake --build "$build" -j "$jobs"
+# The Wine prefix is made before the tests start, outside their TIMEOUT.
+bash "$root/tests/windows/run_in_wine.sh" "$wine_prefix" "$dll_folders" cmd /c exit
 # Every test has a TIMEOUT of its own; this bounds any that would lack one.
 ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300

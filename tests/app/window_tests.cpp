@@ -131,8 +131,8 @@ TEST_F(WindowTest, TokenIsSavedInAFolderThatTakesNoNewFile) {
 #endif
 }
 
-// Windows renames no file over one that another program holds open without
-// letting it go: the save fails, and the token saved before stays whole.
+// Windows replaces no file that another program holds open (without leave
+// to delete it): the save fails, and the token saved before stays whole.
 TEST_F(WindowTest, TokenFileHeldOpenByAnotherProgramKeepsTheTokenSavedBefore) {
     ASSERT_TRUE(save_token("old"));
     held_file holder(folder.tool() / token_file_name, held_file::sharing::read_and_write);
