@@ -2,8 +2,9 @@
 # Builds everything and runs the whole test suite, then the checks that tests
 # alone miss: the suite again under AddressSanitizer and UndefinedBehavior-
 # Sanitizer, a minute of fuzzing the replay reader, the Windows program built
-# with MinGW-w64 and tested from its ZIP under Wine, and both packages built
-# twice and read as they ship.
+# with MinGW-w64 and tested from its ZIP under Wine, the test suites built
+# for Windows and run under Wine, and both packages built twice and read as
+# they ship.
 #   --quick   the plain build and test suite only
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -143,6 +144,10 @@ bounded 1800 "the Wine test" "$root/tests/windows/wine_test.sh" "$zip" \
   tee "$wine_log"
 passed=$((passed + $(sed -n 's/^\([0-9]*\) passed, 0 failed$/\1/p' "$wine_log")))
 rm -f "$wine_log"
+
+step "Run the test suites built for Windows under Wine"
+"$root/scripts/windows_tests.sh" -DZARVIK_LOCAL_PORT="$port"
+passed=$((passed + $(test_count "$root/build-win64-tests")))
 
 printf '\n'
 echo "check: $passed passed, 0 failed"

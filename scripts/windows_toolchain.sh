@@ -19,14 +19,19 @@
 #
 # Prints progress on standard error, at least a line a minute while a stage
 # runs, and on standard output the finished prefixes, separated by
-# semicolons (a CMake list).
+# semicolons (a CMake list): Qt's, libcurl's and OpenSSL's.
+#   windows_toolchain.sh [--tests]
+# --tests also prepares what only the test suites build with and prints its
+# prefixes after those: cpp-httplib's and nlohmann-json's headers.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/buildinfo.sh"
+for_tests=0
+[ "${1:-}" = --tests ] && for_tests=1
 
 # Each library's recipe revision: raise it when a change below changes what
 # gets built for that library.
-declare -A recipe=([openssl]=2 [curl]=2 [qtbase]=3)
+declare -A recipe=([openssl]=2 [curl]=2 [qtbase]=4 [httplib]=1 [json]=1)
 cache="${XDG_CACHE_HOME:-$HOME/.cache}/zarvik/win64"
 jobs=$(nproc)
 toolchain="$root/cmake/mingw-w64.cmake"
@@ -188,7 +193,8 @@ build_curl() {
 
 build_qtbase() {
   # Only what the program uses: Core, Gui and Widgets with the windows
-  # platform plugin and its style plugin, optimised for size (a smaller
+  # platform plugin and its style plugin, and for the test suites the
+  # offscreen platform plugin (never shipped), optimised for size (a smaller
   # download, and about a third less compile time than -O3). Tablet events
   # are off because Debian's source lacks the Wintab headers they need.
   # OpenGL stays on: the windows plugin of this version does not build
@@ -216,7 +222,19 @@ build_qtbase() {
     -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_freetype=OFF
   stage "qtbase build" env SOURCE_DATE_EPOCH="$(source_date)" \
     cmake --build "$prefix" -j "$jobs" --target Widgets EntryPointImplementation \
-    QWindowsIntegrationPlugin QWindowsVistaStylePlugin
+    QWindowsIntegrationPlugin QWindowsVistaStylePlugin QOffscreenIntegrationPlugin
+}
+
+# Header-only libraries of the test suites. cpp-httplib's single header comes
+# from its source: Debian's -dev package splits it around a library built for
+# Linux.
+build_httplib() {
+  stage "cpp-httplib install" install -D -m 644 "$work/src/httplib.h" "$prefix/include/httplib.h"
+}
+build_json() {
+  stage "nlohmann-json configure" cmake -S "$work/src" -B "$work/build" \
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DJSON_BuildTests=OFF
+  stage "nlohmann-json install" cmake --install "$work/build"
 }
 
 # The tools that build each library, named in the record that every
@@ -227,6 +245,8 @@ declare -A built_with=(
   [curl]="x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-ld cmake ninja"
   [qtbase]="x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-ld cmake ninja
             /usr/lib/qt6/libexec/moc /usr/lib/qt6/libexec/rcc"
+  [httplib]="install"
+  [json]="cmake"
 )
 
 # record NAME SOURCE_PACKAGE VERSION: writes $prefix/buildinfo.txt. A prefix
@@ -331,4 +351,11 @@ ensure "curl-with-$(basename "$openssl_prefix")" curl build_curl "${curl_version
 curl_prefix=$prefix
 ensure qtbase qt6-base build_qtbase "$qt_version"
 qt_prefix=$prefix
-echo "$qt_prefix;$curl_prefix;$openssl_prefix"
+if [ "$for_tests" -eq 0 ]; then
+  echo "$qt_prefix;$curl_prefix;$openssl_prefix"
+  exit 0
+fi
+ensure httplib cpp-httplib build_httplib "$(installed_version libcpp-httplib-dev)"
+httplib_prefix=$prefix
+ensure json nlohmann-json3 build_json "$(installed_version nlohmann-json3-dev)"
+echo "$qt_prefix;$curl_prefix;$openssl_prefix;$httplib_prefix;$prefix"

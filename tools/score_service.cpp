@@ -10,14 +10,16 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
-#include <netdb.h>
 #include <ostream>
 #include <set>
 #include <strings.h>
+#include <thread>
+#ifndef _WIN32
+#include <netdb.h>
 #include <sys/socket.h>
 #include <sys/types.h>
-#include <thread>
 #include <unistd.h>
+#endif
 
 namespace score_service {
 
@@ -25,14 +27,45 @@ namespace {
 
 const char upload_path[] = "/upload/th10";
 
-// httplib's default options add SO_REUSEPORT, with which a second service can
-// bind a port that one is listening on and take a share of its connections.
-// SO_REUSEADDR alone still lets a restarted service bind while connections of
-// the last one linger.
-void allow_address_reuse(int socket) {
+// The port is held exclusively. httplib's default options add SO_REUSEPORT,
+// with which a second service can bind a port that one is listening on and
+// take a share of its connections; SO_REUSEADDR alone still lets a restarted
+// service bind while connections of the last one linger. Windows' SO_REUSEADDR
+// would let a second service take the port outright, so there the port is
+// claimed with SO_EXCLUSIVEADDRUSE instead.
+void hold_port(socket_t socket) {
     const int yes = 1;
+#ifdef _WIN32
+    setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes),
+               sizeof yes);
+#else
     setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+#endif
 }
+
+#ifdef _WIN32
+int last_socket_error() {
+    return WSAGetLastError();
+}
+constexpr int address_in_use = WSAEADDRINUSE;
+std::string socket_error_text(int error) {
+    return "Winsock error " + std::to_string(error);
+}
+void close_socket(socket_t socket) {
+    closesocket(socket);
+}
+#else
+int last_socket_error() {
+    return errno;
+}
+constexpr int address_in_use = EADDRINUSE;
+std::string socket_error_text(int error) {
+    return std::strerror(error);
+}
+void close_socket(socket_t socket) {
+    close(socket);
+}
+#endif
 
 // httplib does not say why a bind failed, so a socket of our own is bound to
 // the same address the same way to learn it.
@@ -47,21 +80,21 @@ std::string bind_failure(const std::string& host, int port) {
     if (lookup != 0)
         return "cannot listen on " + where + ": " + gai_strerror(lookup);
     int error = 0;
-    const int probe = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
-    if (probe < 0) {
-        error = errno;
+    const socket_t probe = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+    if (probe == INVALID_SOCKET) {
+        error = last_socket_error();
     } else {
-        allow_address_reuse(probe);
-        if (bind(probe, found->ai_addr, found->ai_addrlen) != 0)
-            error = errno;
-        close(probe);
+        hold_port(probe);
+        if (bind(probe, found->ai_addr, static_cast<int>(found->ai_addrlen)) != 0)
+            error = last_socket_error();
+        close_socket(probe);
     }
     freeaddrinfo(found);
-    if (error == EADDRINUSE)
+    if (error == address_in_use)
         return "port " + std::to_string(port) +
                " is in use (most likely by a score service or demo left running)";
     if (error != 0)
-        return "cannot listen on " + where + ": " + std::strerror(error);
+        return "cannot listen on " + where + ": " + socket_error_text(error);
     return "cannot listen on " + where;
 }
 
@@ -275,7 +308,7 @@ bool server::start(int port, const std::string& cert_file, const std::string& ke
     // Short waits keep stop() quick when a client leaves a connection open.
     https->set_keep_alive_timeout(1);
     https->set_read_timeout(5, 0);
-    https->set_socket_options(allow_address_reuse);
+    https->set_socket_options(hold_port);
 
     if (port == 0) {
         const int chosen = https->bind_to_any_port(host);

@@ -7,7 +7,7 @@
 GameFolder::GameFolder() {
     if (!root_.isValid())
         throw std::runtime_error("cannot make a temporary folder");
-    game_ = std::filesystem::path(root_.path().toStdString()) / "game";
+    game_ = std::filesystem::u8path(root_.path().toStdString()) / "game";
     std::filesystem::create_directories(game_ / "replay");
     std::filesystem::create_directories(game_ / "zarvik");
     write_file(game_ / "th10.exe", "MZ");
@@ -30,4 +30,10 @@ void GameFolder::write_file(const std::filesystem::path& path, const std::string
 std::string GameFolder::read_file(const std::filesystem::path& path) const {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::string cannot_link(const std::filesystem::path& target, const std::filesystem::path& link) {
+    std::error_code error;
+    std::filesystem::create_symlink(target, link, error);
+    return error ? "symbolic links cannot be made here: " + error.message() : std::string();
 }

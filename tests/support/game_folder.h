@@ -6,6 +6,11 @@
 #include <filesystem>
 #include <string>
 
+// Makes `link` a symbolic link to `target`; empty when it could, or else the
+// reason, for a test that needs one to skip with (MinGW-w64's C++ library
+// makes no links on Windows).
+std::string cannot_link(const std::filesystem::path& target, const std::filesystem::path& link);
+
 class GameFolder {
   public:
     // Makes the folders and enters the tool's folder; the working directory

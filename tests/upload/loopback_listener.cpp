@@ -1,43 +1,93 @@
 #include "tests/upload/loopback_listener.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
-loopback_listener::loopback_listener(int port, manner how) {
+namespace {
+
+#ifdef _WIN32
+constexpr loopback_listener::socket_handle no_socket = INVALID_SOCKET;
+int poll_one(loopback_listener::socket_handle socket, int milliseconds) {
+    WSAPOLLFD waiting{socket, POLLRDNORM, 0};
+    return WSAPoll(&waiting, 1, milliseconds);
+}
+void close_socket(loopback_listener::socket_handle socket) {
+    closesocket(socket);
+}
+std::string socket_error_text() {
+    return "Winsock error " + std::to_string(WSAGetLastError());
+}
+#else
+constexpr loopback_listener::socket_handle no_socket = -1;
+int poll_one(loopback_listener::socket_handle socket, int milliseconds) {
+    pollfd waiting{socket, POLLIN, 0};
+    return ::poll(&waiting, 1, milliseconds);
+}
+void close_socket(loopback_listener::socket_handle socket) {
+    ::close(socket);
+}
+std::string socket_error_text() {
+    return std::strerror(errno);
+}
+#endif
+
+} // namespace
+
+loopback_listener::loopback_listener(int port, manner how) : socket_(no_socket) {
+#ifdef _WIN32
+    WSADATA version{};
+    winsock_started_ = WSAStartup(MAKEWORD(2, 2), &version) == 0;
+#endif
     socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
     const int on = 1;
+#ifdef _WIN32
+    // Windows' SO_REUSEADDR would let this share a port that a service holds.
+    ::setsockopt(socket_, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
+                 sizeof on);
+#else
     // As the score service does: the port is reused at once by the next test,
     // while connections the service closed may still linger on it.
     ::setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     ::setsockopt(socket_, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
+#endif
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (socket_ < 0 || ::bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+    if (socket_ == no_socket ||
+        ::bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::listen(socket_, 16) != 0 ||
         ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ADD_FAILURE() << "cannot listen on 127.0.0.1:" << port << ": " << std::strerror(errno);
+        ADD_FAILURE() << "cannot listen on 127.0.0.1:" << port << ": " << socket_error_text();
         return;
     }
+#ifdef _WIN32
+    u_long non_blocking = 1;
+    ::ioctlsocket(socket_, FIONBIO, &non_blocking);
+#else
     ::fcntl(socket_, F_SETFL, O_NONBLOCK);
+#endif
     port_ = ntohs(address.sin_port);
     if (how == manner::leave_waiting)
         return;
     thread_ = std::thread([this] {
         while (!stopping_) {
-            pollfd waiting{socket_, POLLIN, 0};
-            if (::poll(&waiting, 1, 20) > 0) {
-                const int connection = ::accept(socket_, nullptr, nullptr);
-                if (connection >= 0)
+            if (poll_one(socket_, 20) > 0) {
+                const socket_handle connection = ::accept(socket_, nullptr, nullptr);
+                if (connection != no_socket)
                     take(connection);
             }
         }
@@ -46,22 +96,25 @@ loopback_listener::loopback_listener(int port, manner how) {
 
 loopback_listener::~loopback_listener() {
     finish();
+#ifdef _WIN32
+    if (winsock_started_)
+        WSACleanup();
+#endif
 }
 
-void loopback_listener::take(int connection) {
+void loopback_listener::take(socket_handle connection) {
     std::string bytes;
     char chunk[4096];
     // Reads until the client goes quiet for a moment; bounded either way.
     for (int rounds = 0; rounds < 50; ++rounds) {
-        pollfd readable{connection, POLLIN, 0};
-        if (::poll(&readable, 1, 100) <= 0)
+        if (poll_one(connection, 100) <= 0)
             break;
-        const ssize_t got = ::read(connection, chunk, sizeof chunk);
+        const auto got = ::recv(connection, chunk, sizeof chunk, 0);
         if (got <= 0)
             break;
         bytes.append(chunk, static_cast<std::size_t>(got));
     }
-    ::close(connection);
+    close_socket(connection);
     received_.push_back(bytes);
 }
 
@@ -69,11 +122,12 @@ std::vector<std::string> loopback_listener::finish() {
     stopping_ = true;
     if (thread_.joinable())
         thread_.join();
-    if (socket_ >= 0) {
-        for (int connection; (connection = ::accept(socket_, nullptr, nullptr)) >= 0;)
+    if (socket_ != no_socket) {
+        for (socket_handle connection;
+             (connection = ::accept(socket_, nullptr, nullptr)) != no_socket;)
             take(connection);
-        ::close(socket_);
-        socket_ = -1;
+        close_socket(socket_);
+        socket_ = no_socket;
     }
     return received_;
 }

@@ -4,12 +4,19 @@
 // in clear text or at all. Or, left waiting, a server that never answers.
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>
 
 class loopback_listener {
   public:
+#ifdef _WIN32
+    using socket_handle = std::uintptr_t; // SOCKET
+#else
+    using socket_handle = int;
+#endif
+
     enum class manner {
         // Each connection is read until the client goes quiet, then closed.
         take_and_close,
@@ -23,17 +30,22 @@ class loopback_listener {
     loopback_listener(const loopback_listener&) = delete;
     loopback_listener& operator=(const loopback_listener&) = delete;
 
-    int port() const { return port_; }
+    int port() const {
+        return port_;
+    }
     // Stops listening; returns what each connection sent, one entry each,
     // including connections that were still waiting to be taken.
     std::vector<std::string> finish();
 
   private:
-    void take(int connection);
+    void take(socket_handle connection);
 
-    int socket_ = -1;
+    socket_handle socket_;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::thread thread_;
     std::vector<std::string> received_;
+#ifdef _WIN32
+    bool winsock_started_ = false;
+#endif
 };

@@ -2,6 +2,7 @@
 // and the test CA installed as cacert.pem beside this program.
 
 #include "tests/support/dialogs.h"
+#include "tests/support/game_folder.h"
 #include "tests/upload/loopback_listener.h"
 #include "tools/score_service.h"
 #include "ui/texts.h"
@@ -21,7 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const fs::path cert_dir = ZARVIK_TEST_CERT_DIR;
-const fs::path program_dir = ZARVIK_UPLOAD_TEST_BIN_DIR;
+const fs::path program_dir = fs::u8path(ZARVIK_UPLOAD_TEST_BIN_DIR);
 const fs::path bundle = program_dir / "cacert.pem";
 constexpr int local_port = ZARVIK_LOCAL_PORT;
 const std::string token = "t0ken-\"secret\"";
@@ -354,7 +355,8 @@ TEST_F(send_to_api_test, BundleInTheWorkingDirectoryIsNotTrusted) {
 TEST_F(send_to_api_test, BundleThatCannotBeCheckedCountsAsMissing) {
     // A link to itself: asking whether anything is there fails with ELOOP.
     fs::remove(bundle);
-    fs::create_symlink("cacert.pem", bundle);
+    if (const std::string why = cannot_link("cacert.pem", bundle); !why.empty())
+        GTEST_SKIP() << why;
     loopback_listener port_watch(local_port);
     const auto seen = send(sample('7'));
     fs::remove(bundle);
@@ -374,11 +376,16 @@ TEST_F(send_to_api_test, UnreadableBundleFailsTheTransfer) {
     EXPECT_TRUE(service.requests().empty());
 }
 
+// On Windows this program's folder has a name that no ANSI code page holds.
 TEST(executable_directory_test, NamesTheFolderOfThisProgram) {
     const fs::path directory = executable_directory();
     EXPECT_TRUE(directory.is_absolute());
     EXPECT_TRUE(fs::equivalent(directory, program_dir));
+#ifdef _WIN32
+    EXPECT_TRUE(fs::exists(directory / "zarvik_upload_tests.exe"));
+#else
     EXPECT_TRUE(fs::exists(directory / "zarvik_upload_tests"));
+#endif
 }
 
 } // namespace

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Runs one Windows test program under Wine: ctest's emulator for the test
+# suites built for Windows (CMAKE_CROSSCOMPILING_EMULATOR).
+#   run_in_wine.sh PREFIX DLL_FOLDERS PROGRAM [ARGUMENTS...]
+# PREFIX is the build tree's own Wine prefix, made by the first test that
+# needs it; DLL_FOLDERS the folders, separated by colons, of the DLLs the
+# programs load (Qt, libcurl, OpenSSL, the MinGW-w64 runtime). The program
+# gets ZARVIK_WINE_TIMEOUT seconds (280 unless set), less than its ctest
+# TIMEOUT, so that it is Wine that ends a hung program, not ctest. Whoever
+# runs ctest stops the prefix's wineserver afterwards (scripts/windows_tests.sh).
+set -euo pipefail
+prefix=$1 dll_folders=$2
+shift 2
+
+# No Mono or Gecko to offer (they would be downloaded); a UTF-8 locale, so
+# that Unix file names map to Windows ones; no display: windows go to Wine's
+# null driver, and the widgets under test to Qt's offscreen platform.
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+unset DISPLAY WAYLAND_DISPLAY
+# Wine's PATH, where Windows looks for DLLs: the folders on drive Z:, which
+# Wine maps to the Unix root.
+wine_path=
+IFS=: read -r -a folders <<<"$dll_folders"
+for folder in "${folders[@]}"; do
+  wine_path+="${wine_path:+;}Z:${folder//\//\\}"
+done
+export WINEPATH=$wine_path
+
+# make_prefix: a fresh prefix, each Wine step bounded; the output in
+# $prefix.log.
+make_prefix() {
+  rm -rf "$prefix"
+  mkdir -p "$prefix"
+  timeout 600 wine wineboot --init >"$prefix.log" 2>&1 &&
+    timeout 120 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >>"$prefix.log" 2>&1 &&
+    timeout 300 wineserver -w >>"$prefix.log" 2>&1
+}
+
+# One test makes the prefix; the others wait for it, at most 20 minutes.
+exec 9>"$prefix.lock"
+if ! flock -w 1200 9; then
+  echo "run_in_wine: waited 20 minutes for the Wine prefix $prefix to be made" >&2
+  exit 1
+fi
+if [ ! -f "$prefix/.made" ]; then
+  # Making a prefix on a busy machine fails now and then inside Wine itself
+  # ("could not load kernel32.dll"): a failed one is made once more afresh.
+  if ! make_prefix; then
+    echo "run_in_wine: making the Wine prefix failed, trying once more: $(tail -n 3 "$prefix.log")" >&2
+    timeout 30 wineserver -k >/dev/null 2>&1 || true
+    make_prefix || {
+      echo "run_in_wine: making the Wine prefix failed twice: $(tail -n 3 "$prefix.log")" >&2
+      exit 1
+    }
+  fi
+  touch "$prefix/.made"
+fi
+exec 9>&-
+
+# Wine 8 itself now and then faults as a program ends, in a thread of the
+# program that has just ended too (libcurl's name lookup, in about one in
+# thirty runs on a loaded machine): Wine dies of SIGSEGV (status 139) while
+# the program's own faults end it with an exception code. Such a run is
+# repeated once, in the time left, saying so.
+bound=${ZARVIK_WINE_TIMEOUT:-280}
+ulimit -c 0 # no core of Wine's in the build tree
+started=$SECONDS
+status=0
+timeout -k 10 "$bound" wine "$@" || status=$?
+if [ "$status" -eq 139 ] && [ $((SECONDS - started)) -lt "$bound" ]; then
+  echo "run_in_wine: Wine itself crashed (SIGSEGV) running $(basename "$1"); running it once more" >&2
+  status=0
+  timeout -k 10 $((bound - (SECONDS - started))) wine "$@" || status=$?
+fi
+exit "$status"
