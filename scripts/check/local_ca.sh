@@ -11,7 +11,6 @@ planted=/usr/local/share/ca-certificates/zarvik-check-planted.crt
 bundle=/etc/ssl/certs/ca-certificates.crt
 
 plant() {
-  local log key
   if [ "$(id -u)" -ne 0 ]; then
     echo "check: not root, so the packages are built without a planted local CA"
     return
