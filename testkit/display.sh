@@ -40,7 +40,6 @@
 #   display_wait_window TITLE [PID]    Prints the id of a visible window
 #                            titled exactly TITLE that openbox manages; fails
 #                            early if PID ends first.
-#   display_wait_gone ID     Waits until window ID is no longer visible.
 #   display_dismiss ID       Presses Return in box ID and waits until it is
 #                            gone.
 #   display_press_keys ID KEY...       Focuses ID, presses xdotool key names.
