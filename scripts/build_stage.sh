@@ -14,6 +14,7 @@
 #                           minute and its time at the end; one that fails is
 #                           run once more, then the script stops showing the
 #                           end of the log.
+# shellcheck disable=SC2154 # work and log are the caller's, as above
 
 # The newest progress line a build tool wrote: ninja's "[done/total]", or
 # for make, the number of objects compiled so far.
