@@ -21,9 +21,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Every program and DLL is linked for ASLR with a 64-bit address space and
 # for DEP, keeps its relocation table (ASLR needs it) and carries no link
-# time, so that two builds of the same sources give the same bytes.
-set(zarvik_pe_link_flags
-    "-Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat -Wl,--enable-reloc-section -Wl,--no-insert-timestamp")
+# time, so that two builds of the same sources give the same bytes. The
+# flags are kept in a file of their own, which scripts/windows_toolchain.sh
+# also hands to OpenSSL's build, the one library not built with CMake.
+file(READ "${CMAKE_CURRENT_LIST_DIR}/pe_link_flags.txt" zarvik_pe_link_flags)
+string(STRIP "${zarvik_pe_link_flags}" zarvik_pe_link_flags)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "${zarvik_pe_link_flags}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${zarvik_pe_link_flags}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${zarvik_pe_link_flags}")

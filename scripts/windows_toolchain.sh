@@ -26,6 +26,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/buildinfo.sh"
+source "$root/scripts/build_stage.sh"
 for_tests=0
 [ "${1:-}" = --tests ] && for_tests=1
 
@@ -35,6 +36,9 @@ declare -A recipe=([openssl]=2 [curl]=2 [qtbase]=4 [httplib]=1 [json]=1)
 cache="${XDG_CACHE_HOME:-$HOME/.cache}/zarvik/win64"
 jobs=$(nproc)
 toolchain="$root/cmake/mingw-w64.cmake"
+# The same linker flags as every CMake-built library and program (the
+# toolchain file reads them from the same file).
+pe_link_flags=$(<"$root/cmake/pe_link_flags.txt")
 # Where the cache folder appears in whatever the compilers record (source
 # file names above all), so that nothing depends on where the cache is.
 mapped_root=/zarvik-win64
@@ -50,76 +54,6 @@ source_versions() {
 }
 
 say() { printf 'windows toolchain: %s\n' "$*" >&2; }
-
-# The newest progress line a build tool wrote: ninja's "[done/total]", or
-# for make, the number of objects compiled so far.
-progress_of() {
-  local line
-  line=$(tr '\r' '\n' <"$log" | grep -o '^\[[0-9]*/[0-9]*\]' | tail -n 1 || true)
-  if [ -n "$line" ]; then
-    echo "step ${line//[\[\]]/} "
-  else
-    echo "$(find "$work" \( -name '*.o' -o -name '*.obj' \) -newer "$work/.stage-started" 2>/dev/null |
-      wc -l) objects "
-  fi
-}
-
-# stage NAME COMMAND...: runs the command with its output in the build log,
-# prints its progress once a minute and its time at the end. A stage that
-# finished is not run again when an interrupted build is resumed.
-stage() {
-  local name=$1 started=$SECONDS done_marker="$work/.done-${1// /-}" pid status attempt
-  shift
-  if [ -f "$done_marker" ]; then
-    say "$name: done before"
-    return
-  fi
-  touch "$work/.stage-started"
-  # A loaded machine has been seen to fail a tool's start once ("spawn: No
-  # such file or directory"); a stage that fails is run once more, picking
-  # up where it stopped, before the build gives up.
-  for attempt in 1 2; do
-    # A process group of its own (job control on for the start), stopped
-    # with this script however it ends.
-    set -m
-    "$@" >>"$log" 2>&1 &
-    pid=$!
-    set +m
-    stage_pid=$pid
-    while ! wait_a_minute_for "$pid"; do
-      say "$name: $(progress_of)after $(((SECONDS - started) / 60)) min"
-    done
-    status=0
-    wait "$pid" || status=$?
-    [ "$status" -ne 0 ] && [ "$attempt" -eq 1 ] || break
-    say "$name failed (status $status); trying once more where it stopped"
-  done
-  if [ "$status" -ne 0 ]; then
-    say "$name failed after $((SECONDS - started)) s; the last lines of $log:"
-    tail -n 30 "$log" >&2
-    exit 1
-  fi
-  stage_pid=
-  touch "$done_marker"
-  say "$name: $((SECONDS - started)) s"
-}
-stage_pid=
-stop_stage() {
-  [ -n "$stage_pid" ] && kill -TERM -- "-$stage_pid" 2>/dev/null
-  return 0
-}
-trap stop_stage EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-# True once process $1 has ended, false when a minute passed first.
-wait_a_minute_for() {
-  local tick
-  for tick in $(seq 60); do
-    kill -0 "$1" 2>/dev/null || return 0
-    sleep 1
-  done
-  ! kill -0 "$1" 2>/dev/null
-}
 
 # fetch SOURCE_PACKAGE VERSION: unpacks the Debian source package, with
 # Debian's patches applied, as $work/src (kept when a build is resumed).
@@ -152,8 +86,7 @@ build_openssl() {
       no-engine no-module no-legacy no-comp no-ssl3 no-srp no-gost no-idea no-seed \
       no-whirlpool no-rc5 no-md2 no-mdc2 no-camellia no-aria no-sm2 no-sm3 no-sm4 \
       no-srtp no-ct --cross-compile-prefix=x86_64-w64-mingw32- --prefix='$prefix' --libdir=lib \
-      -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat -Wl,--enable-reloc-section \
-      -Wl,--no-insert-timestamp"
+      $pe_link_flags"
   # The folders OpenSSL looks in at run time (its configuration, engines
   # and modules) are compiled in. They name folders that only administrators
   # can create on Windows, never the build prefix: a user-creatable one would

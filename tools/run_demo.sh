@@ -8,8 +8,11 @@ build=$(cd "$1" && pwd)
 auto=0
 [ "${2:-}" = "--auto" ] && auto=1
 
-# shellcheck source=tests/support/display.sh
-. "$(dirname "$0")/../tests/support/display.sh"
+kit="$(dirname "$0")/../testkit"
+# shellcheck source=testkit/display.sh
+. "$kit/display.sh"
+# shellcheck source=testkit/score_service.sh
+. "$kit/score_service.sh"
 score_service_init "$build"
 certs="$build/tools/test-certs"
 demo="$build/demo"
@@ -49,32 +52,20 @@ accepted() { wc -l <"$log"; }
 # A TLS key log would let anyone holding it read every token sent: the
 # program ignores the variable that asks libcurl for one.
 key_log="$demo/tls-keys.log"
-SSLKEYLOGFILE=$key_log display_spawn "$demo/zarvik.out" "$demo/game/zarvik" ./zarvik
-program=$display_pid
-main=$(display_wait_window Zarvik "$program")
-display_click_token "$main"
-display_wait_until '[ "$(display_windows Zarvik | wc -l)" -ge 2 ]' "the token dialog"
-dialog=$(display_windows Zarvik | grep -v -x "$main" | head -n 1)
-display_type "$dialog" 'demo-token'
-display_press_keys "$dialog" Return
-display_dismiss "$(display_wait_window Kaydedildi "$program")"
+SSLKEYLOGFILE=$key_log display_open_main "$demo/zarvik.out" "$demo/game/zarvik" ./zarvik
+program=$display_pid main=$display_main
+display_enter_token "$main" "$program" 'demo-token'
 display_wait_until '[ "$(accepted)" -ge "$replays" ]' "$replays reports"
 display_click_send "$main"
 display_wait_until '[ "$(score_service_answered "$log" 409)" -ge "$replays" ]' "the second send"
-[ -z "$(display_windows Hata)" ] || display_fail "an error box is showing"
-display_close_window "$main"
-display_wait_exit "$program" "Zarvik to end once its window was closed"
+display_close_program "$main" "$program" Zarvik
 
 # Started again, it sends with the token saved last time, without asking.
-display_spawn "$demo/zarvik-again.out" "$demo/game/zarvik" ./zarvik
-program=$display_pid
-main=$(display_wait_window Zarvik "$program")
-display_click_send "$main"
+display_open_main "$demo/zarvik-again.out" "$demo/game/zarvik" ./zarvik
+display_click_send "$display_main"
 display_wait_until '[ "$(score_service_answered "$log" 409)" -ge $((2 * replays)) ]' \
   "the send with the saved token"
-[ -z "$(display_windows Hata)" ] || display_fail "an error box is showing"
-display_close_window "$main"
-display_wait_exit "$program" "Zarvik to end once its window was closed"
+display_close_program "$display_main" "$display_pid" Zarvik
 [ ! -e "$key_log" ] || display_fail "SSLKEYLOGFILE was obeyed: the TLS keys are in $key_log"
 echo "Demo done: $(accepted) of $replays replays reported, token kept in $demo/game/zarvik/token.txt"
 [ "$(accepted)" -eq "$replays" ] || display_fail "$(accepted) reports for $replays replays"

@@ -26,8 +26,8 @@ set(zarvik_test_cert_files
   ${zarvik_test_cert_dir}/stranger.pem ${zarvik_test_cert_dir}/stranger.key)
 add_custom_command(
   OUTPUT ${zarvik_test_cert_files}
-  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/make_test_certs.sh ${zarvik_test_cert_dir}
-  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/make_test_certs.sh
+  COMMAND bash ${PROJECT_SOURCE_DIR}/testkit/make_test_certs.sh ${zarvik_test_cert_dir}
+  DEPENDS ${PROJECT_SOURCE_DIR}/testkit/make_test_certs.sh
   COMMENT "Generating test certificates"
   VERBATIM)
 add_custom_target(zarvik_test_certs DEPENDS ${zarvik_test_cert_files})

@@ -26,18 +26,14 @@ tgz=$(realpath "$3")
 public_cas=/usr/share/ca-certificates/mozilla
 objdump=x86_64-w64-mingw32-objdump
 source "$root/scripts/pack.sh"
+source "$root/testkit/tally.sh"
 commit_time=$(TZ=UTC date -d "@$(pack_source_date "$root")" '+%a %b %e %H:%M:%S %Y')
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-passed=0
 fail() {
   echo "FAIL: $*" >&2
   exit 1
-}
-ok() {
-  echo "ok: $*"
-  passed=$((passed + 1))
 }
 
 mkdir -p "$work/windows" "$work/linux"
@@ -220,4 +216,4 @@ grep -q -x "Library qt6-base built with cmake: $(buildinfo_tool cmake | sed 's/^
   fail "the libraries finished just now lack their tools: $(cat "$work/libraries")"
 ok "the Windows toolchain writes a missing library record, naming its tools only when unchanged since the library was built"
 
-echo "$passed passed, 0 failed"
+tally_summary

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows program from its ZIP, run under Wine on a private virtual X
 # display, driven with a window manager and xdotool as a person would drive
-# it (tests/support/display.sh):
+# it (testkit/display.sh):
 #   wine_test.sh PRODUCT_ZIP LOCAL_ZIP LINUX_BUILD HELPERS
 # PRODUCT_ZIP is the package players download; LOCAL_ZIP the same program
 # built to report to the local score service; LINUX_BUILD a Linux build tree
@@ -14,8 +14,13 @@ product_zip=$(realpath "$1")
 local_zip=$(realpath "$2")
 linux_build=$(realpath "$3")
 helpers=$(realpath "$4")
-# shellcheck source=tests/support/display.sh
-. "$(dirname "$0")/../support/display.sh"
+kit="$(dirname "$0")/../../testkit"
+# shellcheck source=testkit/display.sh
+. "$kit/display.sh"
+# shellcheck source=testkit/score_service.sh
+. "$kit/score_service.sh"
+# shellcheck source=testkit/tally.sh
+. "$kit/tally.sh"
 score_service_init "$linux_build"
 certs="$linux_build/tools/test-certs"
 work=$display_work
@@ -64,12 +69,6 @@ if ! make_prefix; then
   rm -rf "$WINEPREFIX"
   make_prefix || display_fail "making the Wine prefix failed twice: $(tail -n 3 "$work/wineboot.out")"
 fi
-
-passed=0
-ok() {
-  echo "ok: $*"
-  passed=$((passed + 1))
-}
 
 # unpack ZIP GAME_FOLDER: the package as a player unpacks it, beside th10.exe.
 unpack() {
@@ -136,14 +135,7 @@ ok "file names with unpaired UTF-16 surrogates become text with U+FFFD, none thr
 
 # 1. The product without a replay folder: one box, no window, exit code -1.
 unpack "$product_zip" "$work/missing"
-display_spawn "$work/missing.out" "$work/missing/zarvik" wine zarvik.exe
-program=$display_pid
-box=$(display_wait_window Hata "$program")
-[ "$(display_windows Hata | wc -l)" -eq 1 ] || display_fail "more than one box"
-[ -z "$(display_windows Zarvik)" ] || display_fail "window shown despite the missing replay folder"
-display_dismiss "$box"
-display_wait_exit "$program" "the program to end once its box was closed"
-[ "$display_exit_code" -eq 255 ] || display_fail "exit code $display_exit_code, expected -1 (255)"
+display_expect_missing_replay_folder "$work/missing/zarvik" wine zarvik.exe
 ok "missing replay folder: one box, no window, exit code -1"
 
 # 2. The product's token dialog saves exactly the typed bytes, while
@@ -163,25 +155,13 @@ set_user_variable() {
 }
 set_user_variable QT_PLUGIN_PATH "Z:$work/foreign"
 set_user_variable QT_QPA_PLATFORM_PLUGIN_PATH "Z:$work/foreign/platforms"
-display_spawn "$work/empty.out" "$work/empty/zarvik" wine zarvik.exe
-program=$display_pid
-# Qt's "no platform plugin" box is titled zarvik, which a search ignoring
-# case also finds: only the main window has this size.
-main=$(display_wait_window Zarvik "$program")
-[ "$(display_window_size "$main")" = "$display_main_size" ] ||
-  display_fail "no main window with a foreign plugin on QT_PLUGIN_PATH"
-display_click_token "$main"
-display_wait_until '[ "$(display_windows Zarvik | wc -l)" -ge 2 ]' "the token dialog"
-dialog=$(display_windows Zarvik | grep -v -x "$main" | head -n 1)
-display_type "$dialog" 'wine-Token_42'
-display_press_keys "$dialog" Return
-display_dismiss "$(display_wait_window Kaydedildi "$program")"
+display_open_main "$work/empty.out" "$work/empty/zarvik" wine zarvik.exe
+program=$display_pid main=$display_main
+display_enter_token "$main" "$program" 'wine-Token_42'
 [ "$(cat "$work/empty/zarvik/token.txt")" = 'wine-Token_42' ] &&
   [ "$(wc -c <"$work/empty/zarvik/token.txt")" -eq 13 ] ||
   display_fail "token.txt holds '$(cat "$work/empty/zarvik/token.txt")'"
-display_close_window "$main"
-display_wait_exit "$program" "the program to end once its window was closed"
-[ "$display_exit_code" -eq 0 ] || display_fail "exit code $display_exit_code after closing the window"
+display_close_program "$main" "$program" "the program"
 display_run 120 "clearing QT_PLUGIN_PATH" wine reg delete 'HKCU\Environment' /v QT_PLUGIN_PATH /f
 display_run 120 "clearing QT_QPA_PLATFORM_PLUGIN_PATH" \
   wine reg delete 'HKCU\Environment' /v QT_QPA_PLATFORM_PLUGIN_PATH /f
@@ -204,35 +184,28 @@ mv "$game/linux/ca.pem" "$game/linux/cacert.pem"
 token='şifre "ü\gizli'
 printf '%s' "$token" | tee "$game/zarvik/token.txt" >"$game/linux/token.txt"
 
-# run_scan NAME DIR COMMAND...: starts the program in DIR, presses send, waits
-# for every replay to be answered with STATUS (global) in LOG (global), and
-# closes it.
+# run_scan NAME DIR LOG STATUS COMMAND...: starts the program in DIR,
+# presses send, waits until the score service (logging to LOG) has answered
+# each of the $replays replays with STATUS, and closes the program, which
+# must show no error box.
 run_scan() {
-  local name=$1 dir=$2 main program
-  shift 2
-  display_spawn "$work/$name.out" "$dir" "$@"
-  program=$display_pid
-  main=$(display_wait_window Zarvik "$program")
-  display_click_send "$main"
+  local name=$1 dir=$2 log=$3 status=$4
+  shift 4
+  display_open_main "$work/$name.out" "$dir" "$@"
+  display_click_send "$display_main"
   display_wait_until "[ \"\$(score_service_answered '$log' $status)\" -ge $replays ]" \
     "$replays answers of $status"
-  sleep 0.5
-  [ -z "$(display_windows Hata)" ] || display_fail "an error box after a send answered with $status"
-  display_close_window "$main"
-  display_wait_exit "$program" "$name to end once its window was closed"
-  [ "$display_exit_code" -eq 0 ] || display_fail "exit code $display_exit_code after closing the window"
+  display_close_program "$display_main" "$display_pid" "$name"
 }
 
-log="$work/linux.log" status=200
-score_service_start "$log"
-run_scan linux "$game/linux" ./zarvik-local
+score_service_start "$work/linux.log"
+run_scan linux "$game/linux" "$work/linux.log" 200 ./zarvik-local
 score_service_stop
-sort "$log" >"$work/linux.reports"
+sort "$work/linux.log" >"$work/linux.reports"
 
-log="$work/windows.log"
-score_service_start "$log"
-run_scan windows "$game/zarvik" wine zarvik.exe
-sort "$log" >"$work/windows.reports"
+score_service_start "$work/windows.log"
+run_scan windows "$game/zarvik" "$work/windows.log" 200 wine zarvik.exe
+sort "$work/windows.log" >"$work/windows.reports"
 [ "$(wc -l <"$work/windows.reports")" -eq "$replays" ] ||
   display_fail "$(wc -l <"$work/windows.reports") reports for $replays replays"
 cmp -s "$work/linux.reports" "$work/windows.reports" ||
@@ -241,26 +214,22 @@ grep -q '"token":"şifre \\"ü\\\\gizli"' "$work/windows.reports" || display_fai
 ok "$replays replays below ゲーム (one named リプレイ_01.rpy) reported exactly as on Linux"
 
 # The same replays again: the service knows them, and 409 shows nothing.
-status=409
-run_scan windows-again "$game/zarvik" wine zarvik.exe
+run_scan windows-again "$game/zarvik" "$work/windows.log" 409 wine zarvik.exe
 score_service_stop
 ok "a second send is answered with 409 and shows no box"
 
 # 4. An error status is shown in a box, one per replay.
-log="$work/refusing.log"
-score_service_start "$log" --status 500
-display_spawn "$work/refusing.out" "$game/zarvik" wine zarvik.exe
-program=$display_pid
-main=$(display_wait_window Zarvik "$program")
+score_service_start "$work/refusing.log" --status 500
+display_open_main "$work/refusing.out" "$game/zarvik" wine zarvik.exe
+program=$display_pid main=$display_main
 display_click_send "$main"
 for ((shown = 0; shown < replays; shown++)); do
   box=$(display_wait_window Hata "$program")
   display_dismiss "$box"
 done
-display_wait_until "[ \"\$(score_service_answered '$log' 500)\" -ge $replays ]" "$replays answers of 500"
-display_close_window "$main"
-display_wait_exit "$program" "the program to end once its window was closed"
-[ "$display_exit_code" -eq 0 ] || display_fail "exit code $display_exit_code after closing the window"
+display_wait_until "[ \"\$(score_service_answered '$work/refusing.log' 500)\" -ge $replays ]" \
+  "$replays answers of 500"
+display_close_program "$main" "$program" "the program"
 score_service_stop
 ok "status 500 is shown in one box per replay"
 
@@ -275,9 +244,8 @@ display_spawn "$work/hold.out" "$game/replay" \
 holder=$display_pid
 display_wait_until "grep -qs held '$work/hold.out'" "the replay to be held open"
 # Standard error alone, apart from "Decompression done." on standard output.
-display_spawn "$work/held.out" "$game/zarvik" sh -c 'exec wine zarvik.exe 2>"$1"' sh "$work/held.err"
-program=$display_pid
-main=$(display_wait_window Zarvik "$program")
+display_open_main "$work/held.out" "$game/zarvik" sh -c 'exec wine zarvik.exe 2>"$1"' sh "$work/held.err"
+program=$display_pid main=$display_main
 display_click_send "$main"
 refused='Replay gönderilemedi: Skor sunucusuna bağlanılamadı. Lütfen biraz sonra yeniden deneyin. (curl 7)'
 for ((shown = 0; shown < replays - 1; shown++)); do
@@ -286,11 +254,8 @@ for ((shown = 0; shown < replays - 1; shown++)); do
   [ "$box_text" = "$refused" ] || display_fail "box $((shown + 1)) reads '$box_text'"
   display_dismiss "$box"
 done
-sleep 0.5
-[ -z "$(display_windows Hata)" ] || display_fail "a box for the held replay"
-display_close_window "$main"
-display_wait_exit "$program" "the program to end once its window was closed"
-[ "$display_exit_code" -eq 0 ] || display_fail "exit code $display_exit_code after closing the window"
+# None for the held replay.
+display_close_program "$main" "$program" "the program"
 : >"$work/release"
 display_wait_exit "$holder" "the helper to let the replay go"
 printf 'Error: Could not open file "../replay\\\\%s"\r\n' "$held" >"$work/held.expected"
@@ -315,13 +280,12 @@ SignatureAlgorithms = RSA+SHA256
 CNF
 set_user_variable OPENSSL_CONF "$(winepath -w "$work/breaks-tls.cnf")"
 set_user_variable SSLKEYLOGFILE "$(winepath -w "$work/tls-keys.log")"
-log="$work/configured.log" status=200
-score_service_start "$log"
-run_scan configured "$game/zarvik" wine zarvik.exe
+score_service_start "$work/configured.log"
+run_scan configured "$game/zarvik" "$work/configured.log" 200 wine zarvik.exe
 score_service_stop
 [ ! -e "$work/tls-keys.log" ] || display_fail "SSLKEYLOGFILE was obeyed: the TLS keys are in tls-keys.log"
 display_run 120 "clearing OPENSSL_CONF" wine reg delete 'HKCU\Environment' /v OPENSSL_CONF /f
 display_run 120 "clearing SSLKEYLOGFILE" wine reg delete 'HKCU\Environment' /v SSLKEYLOGFILE /f
 ok "OPENSSL_CONF and SSLKEYLOGFILE are ignored: $replays replays sent, no key log written"
 
-echo "$passed passed, 0 failed"
+tally_summary

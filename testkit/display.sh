@@ -31,6 +31,7 @@
 #                            display_exit_code.
 #   display_run SECONDS WHAT COMMAND...  Runs COMMAND in the foreground for
 #                            at most SECONDS; its output is shown if it fails.
+#   display_wait_until CONDITION WHAT  Waits until CONDITION (evaluated) holds.
 #   display_fail MESSAGE     Fails the script, also from inside $(...).
 #
 # Windows and boxes (ids as xdotool prints them)
@@ -39,29 +40,31 @@
 #   display_wait_window TITLE [PID]    Prints the id of a visible window
 #                            titled exactly TITLE that openbox manages; fails
 #                            early if PID ends first.
-#   display_wait_gone ID     Waits until window ID is no longer visible.
-#   display_close_window ID  Closes it through the window manager, as a
-#                            person would with the title bar's close button,
-#                            and waits until it is gone.
 #   display_dismiss ID       Presses Return in box ID and waits until it is
 #                            gone.
 #   display_press_keys ID KEY...       Focuses ID, presses xdotool key names.
 #   display_type ID TEXT     Focuses ID and types TEXT.
 #   display_window_size ID   Prints WIDTHxHEIGHT.
+#
+# Zarvik, as a player uses it
 #   display_main_size        The main window's size: 400x100.
+#   display_open_main LOG DIR COMMAND...  Starts the program as display_spawn
+#                            does and waits for its main window; sets
+#                            display_pid and display_main (its id).
 #   display_click_token ID   Clicks "Token Girin" in the main window ID.
 #   display_click_send ID    Clicks "Replay Gönderin" in the main window ID.
+#   display_enter_token MAIN PID TOKEN Enters TOKEN through "Token Girin" and
+#                            closes the "Kaydedildi" box that follows.
+#   display_close_program MAIN PID WHAT  Closes the main window as a person
+#                            would with the title bar's close button, and
+#                            waits until the program (WHAT, in messages) has
+#                            ended with exit code 0, showing no error box.
+#   display_expect_missing_replay_folder DIR COMMAND...  Starts the program
+#                            in DIR, whose game folder has no replay folder,
+#                            and expects one error box, no main window, and
+#                            exit code -1 (255) once the box is closed.
 #
-# The local score service of a Linux build tree
-#   score_service_init BUILD Reads BUILD's port (ZARVIK_LOCAL_PORT in its CMake
-#                            cache) once; sets score_service_port.
-#   score_service_start LOG [KNOBS...] Starts the service (KNOBS such as
-#                            --status 500) and waits until it listens; the
-#                            reports it accepts go to LOG, one line each, and
-#                            its request log to LOG.requests. Sets
-#                            score_service_pid.
-#   score_service_answered LOG STATUS  How many requests it answered with STATUS.
-#   score_service_stop       Stops it.
+# The local score service is testkit/score_service.sh.
 
 display_name=${0##*/}
 display_timeout=60
@@ -71,12 +74,6 @@ display_logs=()
 display_exit_hooks=()
 display_wm_pid=
 display_server_pid=
-
-# One place for the main window's layout: 400x100, the token button above
-# the send button, both the full width.
-display_main_size=400x100
-display_click_token() { _display_x xdotool mousemove --window "$1" 200 30 click 1; }
-display_click_send() { _display_x xdotool mousemove --window "$1" 200 72 click 1; }
 
 # Any X client blocks for good on a server that stopped answering.
 _display_x() {
@@ -267,22 +264,23 @@ display_wait_window() {
   done
 }
 
-display_wait_gone() {
-  display_wait_until "! _display_visible '$1'" "window $1 to close"
-}
-
 _display_visible() { display_windows '.*' | grep -q -x "$1"; }
 
-# _display_until_gone ID WHAT COMMAND...: runs COMMAND while window ID still
-# shows, at first and then every 10 s. A close request or key that reaches a
-# window just mapped can be lost (Wine on a busy machine), and nothing shows
-# that it was, so it is sent again. A window that is slow to go away is
-# given 10 s first, so that a second key cannot reach a window behind it.
+# _display_until_gone ID WHAT BANNED COMMAND...: runs COMMAND while window ID
+# still shows, at first and then every 10 s; a window titled BANNED (unless
+# empty) showing meanwhile fails the script. A close request or key that
+# reaches a window just mapped can be lost (Wine on a busy machine), and
+# nothing shows that it was, so it is sent again. A window that is slow to go
+# away is given 10 s first, so that a second key cannot reach a window behind
+# it.
 _display_until_gone() {
-  local id=$1 what=$2 deadline=$((SECONDS + display_timeout)) next=0
-  shift 2
+  local id=$1 what=$2 banned=$3 deadline=$((SECONDS + display_timeout)) next=0
+  shift 3
   while _display_visible "$id"; do
     _display_check_wm
+    if [ -n "$banned" ] && [ -n "$(display_windows "$banned")" ]; then
+      display_fail "a box titled $banned is showing while waiting for $what"
+    fi
     [ "$SECONDS" -lt "$deadline" ] || display_fail "timed out after $display_timeout s waiting for $what"
     if [ "$SECONDS" -ge "$next" ]; then
       # It may go away at any moment, which makes the command fail.
@@ -293,12 +291,8 @@ _display_until_gone() {
   done
 }
 
-display_close_window() {
-  _display_until_gone "$1" "window $1 to close through the window manager" wmctrl -i -c "$1"
-}
-
 display_dismiss() {
-  _display_until_gone "$1" "box $1 to close on Return" xdotool windowfocus --sync "$1" key Return
+  _display_until_gone "$1" "box $1 to close on Return" "" xdotool windowfocus --sync "$1" key Return
 }
 
 # --sync waits, without a bound of its own, until the window has the focus.
@@ -316,29 +310,55 @@ display_window_size() {
   _display_x xdotool getwindowgeometry "$1" | awk '/Geometry/ {print $2}'
 }
 
-score_service_init() {
-  score_service_build=$(cd "$1" && pwd)
-  score_service_port=$(sed -n 's/^ZARVIK_LOCAL_PORT:[A-Z]*=//p' "$score_service_build/CMakeCache.txt")
-  [ -n "$score_service_port" ] || display_fail "no ZARVIK_LOCAL_PORT in $1/CMakeCache.txt"
+# One place for the main window's layout: 400x100, the token button above
+# the send button, both the full width.
+display_main_size=400x100
+display_click_token() { _display_x xdotool mousemove --window "$1" 200 30 click 1; }
+display_click_send() { _display_x xdotool mousemove --window "$1" 200 72 click 1; }
+
+# A window titled Zarvik may also be Qt's own box for a platform plugin that
+# fails to load (titled "zarvik", which the title search, ignoring case, also
+# finds): only the main window has this size.
+display_open_main() {
+  local size
+  display_spawn "$@"
+  display_main=$(display_wait_window Zarvik "$display_pid")
+  size=$(display_window_size "$display_main")
+  [ "$size" = "$display_main_size" ] ||
+    display_fail "the window titled Zarvik is $size, not the main window's $display_main_size"
 }
 
-score_service_start() {
-  local log=$1 certs="$score_service_build/tools/test-certs"
+display_enter_token() {
+  local main=$1 program=$2 token=$3 dialog
+  display_click_token "$main"
+  display_wait_until '[ "$(display_windows Zarvik | wc -l)" -ge 2 ]' "the token dialog"
+  dialog=$(display_windows Zarvik | grep -v -x "$main" | head -n 1)
+  display_type "$dialog" "$token"
+  display_press_keys "$dialog" Return
+  display_dismiss "$(display_wait_window Kaydedildi "$program")"
+}
+
+# The program does all its work (a send, every box that follows) before it
+# takes the close request: Qt ignores a close request to a window that a box
+# blocks. So a program that ends on the request has finished without an error
+# box, and one that shows a box instead fails here, with no fixed wait.
+display_close_program() {
+  local main=$1 program=$2 what=$3
+  _display_until_gone "$main" "the main window of $what to close through the window manager" Hata \
+    wmctrl -i -c "$main"
+  display_wait_exit "$program" "$what to end once its window was closed"
+  [ "$display_exit_code" -eq 0 ] || display_fail "exit code $display_exit_code after closing the window of $what"
+}
+
+display_expect_missing_replay_folder() {
+  local dir=$1 program box
   shift
-  "$score_service_build/tools/zarvik-score-service" --port "$score_service_port" \
-    --cert "$certs/server.pem" --key "$certs/server.key" "$@" >"$log" 2>"$log.requests" &
-  score_service_pid=$!
-  display_pids+=("$score_service_pid")
-  display_logs+=("$log.requests")
-  # One that cannot listen (another holds the port) exits at once, saying why.
-  display_wait_until "grep -qs ' listening on ' '$log.requests' || ! _display_alive $score_service_pid" \
-    "the score service to listen on port $score_service_port"
-  _display_alive "$score_service_pid" || display_fail "the score service did not start"
-}
-
-score_service_answered() { grep -c -- "-> $2\$" "$1.requests" || true; }
-
-score_service_stop() {
-  _display_stop "$score_service_pid"
-  wait "$score_service_pid" 2>/dev/null || true
+  display_spawn "$display_work/missing-replay-folder.out" "$dir" "$@"
+  program=$display_pid
+  box=$(display_wait_window Hata "$program")
+  [ "$(display_windows Hata | wc -l)" -eq 1 ] || display_fail "more than one box"
+  [ -z "$(display_windows Zarvik)" ] || display_fail "window shown despite the missing replay folder"
+  display_dismiss "$box"
+  display_wait_exit "$program" "the program to end once its box was closed"
+  [ "$display_exit_code" -eq 255 ] || display_fail "exit code $display_exit_code, expected -1 (255)"
 }

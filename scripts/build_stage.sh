@@ -1,0 +1,84 @@
+# shellcheck shell=bash
+# Runs the stages of a long build (configure, build, install) one after the
+# other so that a build that was stopped resumes where it stopped, and says
+# how far each has got. Sourced by scripts/windows_toolchain.sh, which sets
+# before each stage:
+#   work   the build's work folder, where each stage that finished leaves its
+#          marker (".done-NAME") and is not run again
+#   log    the build log, which each stage's output is added to
+#   say    a function printing a progress line on standard error
+# A stage still running when the script ends (however it ends) is stopped
+# with its whole process group.
+#
+#   stage NAME COMMAND...   Runs the command, prints its progress once a
+#                           minute and its time at the end; one that fails is
+#                           run once more, then the script stops showing the
+#                           end of the log.
+# shellcheck disable=SC2154 # work and log are the caller's, as above
+
+# The newest progress line a build tool wrote: ninja's "[done/total]", or
+# for make, the number of objects compiled so far.
+progress_of() {
+  local line
+  line=$(tr '\r' '\n' <"$log" | grep -o '^\[[0-9]*/[0-9]*\]' | tail -n 1 || true)
+  if [ -n "$line" ]; then
+    echo "step ${line//[\[\]]/} "
+  else
+    echo "$(find "$work" \( -name '*.o' -o -name '*.obj' \) -newer "$work/.stage-started" 2>/dev/null |
+      wc -l) objects "
+  fi
+}
+
+stage() {
+  local name=$1 started=$SECONDS done_marker="$work/.done-${1// /-}" pid status attempt
+  shift
+  if [ -f "$done_marker" ]; then
+    say "$name: done before"
+    return
+  fi
+  touch "$work/.stage-started"
+  # A loaded machine has been seen to fail a tool's start once ("spawn: No
+  # such file or directory"); a stage that fails is run once more, picking
+  # up where it stopped, before the build gives up.
+  for attempt in 1 2; do
+    # A process group of its own (job control on for the start), stopped
+    # with this script however it ends.
+    set -m
+    "$@" >>"$log" 2>&1 &
+    pid=$!
+    set +m
+    stage_pid=$pid
+    while ! wait_a_minute_for "$pid"; do
+      say "$name: $(progress_of)after $(((SECONDS - started) / 60)) min"
+    done
+    status=0
+    wait "$pid" || status=$?
+    [ "$status" -ne 0 ] && [ "$attempt" -eq 1 ] || break
+    say "$name failed (status $status); trying once more where it stopped"
+  done
+  if [ "$status" -ne 0 ]; then
+    say "$name failed after $((SECONDS - started)) s; the last lines of $log:"
+    tail -n 30 "$log" >&2
+    exit 1
+  fi
+  stage_pid=
+  touch "$done_marker"
+  say "$name: $((SECONDS - started)) s"
+}
+stage_pid=
+stop_stage() {
+  [ -n "$stage_pid" ] && kill -TERM -- "-$stage_pid" 2>/dev/null
+  return 0
+}
+trap stop_stage EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+# True once process $1 has ended, false when a minute passed first.
+wait_a_minute_for() {
+  local tick
+  for tick in $(seq 60); do
+    kill -0 "$1" 2>/dev/null || return 0
+    sleep 1
+  done
+  ! kill -0 "$1" 2>/dev/null
+}
