@@ -1,4 +1,4 @@
-#include "app/scan.h"
+#include "app/fingerprint.h"
 
 #include <fstream>
 #include <memory>

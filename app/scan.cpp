@@ -1,11 +1,12 @@
 #include "app/scan.h"
 
+#include "app/fingerprint.h"
 #include "replay/common.h"
 #include "replay/th10replaydecoder.h"
 #include "ui/message_box.h"
 #include "ui/path_text.h"
 #include "ui/texts.h"
-#include "upload/upload.h"
+#include "upload/send.h"
 
 #include <QString>
 #include <fstream>

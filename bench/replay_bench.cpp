@@ -4,7 +4,7 @@
 // file's bytes (bytes of file per second).
 
 #include "replay/th10replaydecoder.h"
-#include "tests/support/replay_writer.h"
+#include "testkit/replay_writer.h"
 
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>

@@ -5,7 +5,7 @@
 
 #include "replay/common.h"
 #include "replay/th10replaydecoder.h"
-#include "tests/support/record_checks.h"
+#include "testkit/record_checks.h"
 
 #include <unistd.h>
 

@@ -18,9 +18,20 @@
 
 namespace {
 
+// Offsets in the header, and its size: the body follows it.
 constexpr std::size_t header_size = 0x24;
 constexpr std::size_t body_length_offset = 0x1C;
 constexpr std::size_t body_size_offset = 0x20;
+
+// The stored body is scrambled twice over the same bytes, each time in blocks
+// of its own size under a mask that starts at its own value and grows by its
+// own step per byte. The later scrambling is undone first.
+constexpr std::int32_t first_pass_block_size = 0x400;
+constexpr std::uint8_t first_pass_mask = 0xAA;
+constexpr std::uint8_t first_pass_step = 0xE1;
+constexpr std::int32_t second_pass_block_size = 0x80;
+constexpr std::uint8_t second_pass_mask = 0x3D;
+constexpr std::uint8_t second_pass_step = 0x7A;
 
 // Offsets in the decompressed body.
 constexpr std::size_t player_offset = 0x00;
@@ -96,8 +107,10 @@ bool th10decode(unsigned char* bytes, std::size_t size, th10replay& record) {
     // decompression did not write.
     std::vector<unsigned char> body(output_capacity, 0);
     unsigned char* const stored = bytes + header_size;
-    decode(stored, static_cast<std::int32_t>(body_length), 0x400, 0xAA, 0xE1);
-    decode(stored, static_cast<std::int32_t>(body_length), 0x80, 0x3D, 0x7A);
+    decode(stored, static_cast<std::int32_t>(body_length), first_pass_block_size, first_pass_mask,
+           first_pass_step);
+    decode(stored, static_cast<std::int32_t>(body_length), second_pass_block_size, second_pass_mask,
+           second_pass_step);
     // A stream that describes more than D bytes is cut at D: the summary lies
     // at the front of the body, and the header's D is what the game itself
     // would have allocated.

@@ -3,7 +3,7 @@
 //   zarvik-make-replays DIR           a handful of varied, realistic replays
 //   zarvik-make-replays --corpus DIR  small seeds for the replay fuzzer
 
-#include "tests/support/replay_writer.h"
+#include "testkit/replay_writer.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "upload/upload.h"
+#include "upload/executable_directory.h"
 
 #include <stdexcept>
 #include <system_error>

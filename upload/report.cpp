@@ -1,4 +1,4 @@
-#include "upload/upload.h"
+#include "upload/report.h"
 
 namespace {
 

@@ -1,8 +1,10 @@
-#include "upload/upload.h"
+#include "upload/send.h"
 
 #include "ui/message_box.h"
 #include "ui/path_text.h"
 #include "ui/texts.h"
+#include "upload/executable_directory.h"
+#include "upload/report.h"
 
 #include <QString>
 #include <curl/curl.h>

@@ -2,16 +2,15 @@
 // folder, the scan, and the local score service over HTTPS on loopback, with
 // the test CA as the cacert.pem beside this program.
 
-#include "app/main_window.h"
-#include "app/scan.h"
-#include "tests/support/dialogs.h"
-#include "tests/support/game_folder.h"
-#include "tests/support/held_file.h"
-#include "tests/support/replay_writer.h"
-#include "tools/score_service.h"
+#include "app/fingerprint.h"
+#include "testkit/dialogs.h"
+#include "testkit/game_folder.h"
+#include "testkit/held_file.h"
+#include "testkit/main_window_test.h"
+#include "testkit/replay_writer.h"
+#include "testkit/score_service.h"
 #include "ui/path_text.h"
 
-#include <QWidget>
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -33,10 +32,6 @@ const std::string named_replay_folder = "../replay\\\\";
 #else
 const std::string named_replay_folder = "../replay/";
 #endif
-
-QString utf8(const char* text) {
-    return QString::fromUtf8(text);
-}
 
 std::string sha256_hex(const std::vector<unsigned char>& bytes) {
     unsigned char digest[EVP_MAX_MD_SIZE];
@@ -69,7 +64,7 @@ std::vector<std::string> sorted(std::vector<std::string> texts) {
     return texts;
 }
 
-class ScanTest : public ::testing::Test {
+class ScanTest : public MainWindowTest {
   protected:
     void SetUp() override {
         // Removed first: MinGW-w64's copy_file takes any two files on one
@@ -79,7 +74,6 @@ class ScanTest : public ::testing::Test {
         ASSERT_TRUE(service.start(ZARVIK_LOCAL_PORT, (cert_dir / "server.pem").string(),
                                   (cert_dir / "server.key").string()))
             << service.start_error();
-        build_main_window(window, token);
     }
 
     // Writes a replay made from `plan` as replay/<name> (UTF-8); returns the
@@ -99,10 +93,7 @@ class ScanTest : public ::testing::Test {
         return bodies;
     }
 
-    GameFolder folder;
     score_service::server service;
-    std::string token;
-    QWidget window;
 };
 
 } // namespace

@@ -3,9 +3,10 @@
 
 #include "app/main_window.h"
 #include "app/token_file.h"
-#include "tests/support/dialogs.h"
-#include "tests/support/game_folder.h"
-#include "tests/support/held_file.h"
+#include "testkit/dialogs.h"
+#include "testkit/game_folder.h"
+#include "testkit/held_file.h"
+#include "testkit/main_window_test.h"
 
 #include <QInputDialog>
 #include <QLineEdit>
@@ -14,7 +15,6 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QVBoxLayout>
-#include <QWidget>
 #include <functional>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -31,10 +31,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-QString utf8(const char* text) {
-    return QString::fromUtf8(text);
-}
 
 void expect_plain_box(const SeenDialog& box, const char* title, const char* text, int icon) {
     EXPECT_EQ(box.class_name, "QMessageBox");
@@ -203,10 +199,7 @@ TEST_F(WindowTest, ReplayEntryThatCannotBeResolvedIsNamedMissing) {
     expect_error_box(seen[0], "Pim replay klasörünü bulamıyor!!!");
 }
 
-TEST_F(WindowTest, WindowIsFixedWithTwoButtonsInOneColumn) {
-    std::string token;
-    QWidget window;
-    build_main_window(window, token);
+TEST_F(MainWindowTest, WindowIsFixedWithTwoButtonsInOneColumn) {
     EXPECT_EQ(window.windowTitle(), "Zarvik");
     EXPECT_EQ(window.minimumSize(), QSize(400, 100));
     EXPECT_EQ(window.maximumSize(), QSize(400, 100));
@@ -227,10 +220,8 @@ TEST_F(WindowTest, WindowIsFixedWithTwoButtonsInOneColumn) {
     EXPECT_EQ(bottom->parentWidget(), &window);
 }
 
-TEST_F(WindowTest, TokenDialogAsksPlainlyAndCancelChangesNothing) {
-    std::string token = "kept";
-    QWidget window;
-    build_main_window(window, token);
+TEST_F(MainWindowTest, TokenDialogAsksPlainlyAndCancelChangesNothing) {
+    token = "kept";
     const auto seen =
         run_answering([&] { click_button(window, utf8("Token Girin")); }, {cancel_input()});
     ASSERT_EQ(seen.size(), 1u);
@@ -245,10 +236,8 @@ TEST_F(WindowTest, TokenDialogAsksPlainlyAndCancelChangesNothing) {
     EXPECT_FALSE(entry_exists(token_file_name));
 }
 
-TEST_F(WindowTest, EmptyTokenIsRefused) {
-    std::string token = "kept";
-    QWidget window;
-    build_main_window(window, token);
+TEST_F(MainWindowTest, EmptyTokenIsRefused) {
+    token = "kept";
     const auto seen =
         run_answering([&] { click_button(window, utf8("Token Girin")); }, {type_text("")});
     ASSERT_EQ(seen.size(), 2u);
@@ -257,10 +246,7 @@ TEST_F(WindowTest, EmptyTokenIsRefused) {
     EXPECT_FALSE(entry_exists(token_file_name));
 }
 
-TEST_F(WindowTest, SavedTokenIsConfirmedKeptAndUsedAtOnce) {
-    std::string token;
-    QWidget window;
-    build_main_window(window, token);
+TEST_F(MainWindowTest, SavedTokenIsConfirmedKeptAndUsedAtOnce) {
     const auto seen = run_answering([&] { click_button(window, utf8("Token Girin")); },
                                     {type_text(utf8("şifre-42"))});
     // The scan that follows finds an empty replay folder and shows nothing.
@@ -272,11 +258,8 @@ TEST_F(WindowTest, SavedTokenIsConfirmedKeptAndUsedAtOnce) {
     EXPECT_EQ(folder.read_file(token_file_name), token);
 }
 
-TEST_F(WindowTest, FailedSaveIsReportedAndTheTokenStillHolds) {
+TEST_F(MainWindowTest, FailedSaveIsReportedAndTheTokenStillHolds) {
     fs::create_directory(token_file_name);
-    std::string token;
-    QWidget window;
-    build_main_window(window, token);
     auto seen =
         run_answering([&] { click_button(window, utf8("Token Girin")); }, {type_text("new-token")});
     ASSERT_EQ(seen.size(), 2u);
@@ -289,10 +272,7 @@ TEST_F(WindowTest, FailedSaveIsReportedAndTheTokenStillHolds) {
     EXPECT_TRUE(seen.empty());
 }
 
-TEST_F(WindowTest, SendWithoutTokenSaysNoneIsSaved) {
-    std::string token;
-    QWidget window;
-    build_main_window(window, token);
+TEST_F(MainWindowTest, SendWithoutTokenSaysNoneIsSaved) {
     const auto seen = run_answering([&] { click_button(window, utf8("Replay Gönderin")); });
     ASSERT_EQ(seen.size(), 1u);
     expect_error_box(seen[0], "Pim Kayıtlı Token Bulamadı!");

@@ -3,7 +3,7 @@
 // the test writer.
 
 #include "replay/common.h"
-#include "tests/support/replay_writer.h"
+#include "testkit/replay_writer.h"
 
 #include <gtest/gtest.h>
 

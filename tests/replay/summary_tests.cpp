@@ -3,8 +3,9 @@
 
 #include "replay/common.h"
 #include "replay/th10replaydecoder.h"
-#include "tests/support/record_checks.h"
-#include "tests/support/replay_writer.h"
+#include "testkit/record_checks.h"
+#include "testkit/replay_writer.h"
+#include "testkit/temporary_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -19,12 +20,7 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 using replay_writer::ReplayPlan;
 using replay_writer::Stage;
-
-void store_u32(Bytes& bytes, std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        bytes[at + i] = static_cast<unsigned char>(value >> (8 * i));
-    }
-}
+using replay_writer::store_u32;
 
 struct Outcome {
     bool ok;
@@ -127,13 +123,11 @@ TEST(Summary, FieldsNamesAndWrappingScores) {
 }
 
 TEST(Summary, SampleReplaysMatchTheirPlans) {
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("zarvik-replay-tests-" + std::to_string(std::random_device{}()));
-    std::filesystem::create_directories(dir);
+    const temporary_folder dir;
     for (std::uint32_t seed = 1; seed <= 24; ++seed) {
         const ReplayPlan plan = replay_writer::sample_plan(seed, 0x800 + seed * 0x301);
         Bytes file = replay_writer::build_replay(plan);
-        const auto path = dir / ("sample" + std::to_string(seed) + ".rpy");
+        const auto path = dir.path() / ("sample" + std::to_string(seed) + ".rpy");
         ASSERT_TRUE(replay_writer::write_file(path.string(), file));
         th10replay record;
         testing::internal::CaptureStdout();
@@ -143,7 +137,6 @@ TEST(Summary, SampleReplaysMatchTheirPlans) {
         EXPECT_TRUE(same_record(record, replay_writer::expected_summary(plan))) << seed;
         EXPECT_EQ(record.date.size(), 14u);
     }
-    std::filesystem::remove_all(dir);
 }
 
 TEST(Summary, DeclaredSizeFarBeyondTheBody) {
@@ -269,20 +262,13 @@ TEST(Malformed, RandomBytesNeverFillTheRecord) {
 
 class ReplayDate : public testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("zarvik-date-tests-" + std::to_string(std::random_device{}()));
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
     std::filesystem::path file(const std::string& bytes) {
-        const auto path = dir_ / ("f" + std::to_string(count_++) + ".rpy");
+        const auto path = folder_.path() / ("f" + std::to_string(count_++) + ".rpy");
         std::ofstream(path, std::ios::binary) << bytes;
         return path;
     }
 
-    std::filesystem::path dir_;
+    temporary_folder folder_;
     int count_ = 0;
 };
 
@@ -314,8 +300,8 @@ TEST_F(ReplayDate, OnlyTheLastTwoHundredBytesCount) {
 TEST_F(ReplayDate, MissingMarkerOrFile) {
     EXPECT_EQ(getReplayDate(file(std::string(400, 'D'))), "");
     EXPECT_EQ(getReplayDate(file(std::string(400, '\0'))), "");
-    EXPECT_EQ(getReplayDate(dir_ / "absent.rpy"), "");
-    EXPECT_EQ(getReplayDate(dir_), "");
+    EXPECT_EQ(getReplayDate(folder_.path() / "absent.rpy"), "");
+    EXPECT_EQ(getReplayDate(folder_.path()), "");
 
     ReplayPlan plan;
     plan.with_date = false;

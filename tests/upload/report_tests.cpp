@@ -1,7 +1,7 @@
 // make_json: the report's bytes, and that the local service takes them.
 
-#include "tools/score_service.h"
-#include "upload/upload.h"
+#include "testkit/score_service.h"
+#include "upload/report.h"
 
 #include <QString>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The local score service: what it takes as a report, and how it answers
 // over HTTPS. Other suites rely on both.
 
-#include "tools/score_service.h"
+#include "testkit/score_service.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

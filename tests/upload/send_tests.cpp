@@ -1,12 +1,15 @@
 // send_to_api against the local score service over loopback, with real TLS
 // and the test CA installed as cacert.pem beside this program.
 
-#include "tests/support/dialogs.h"
-#include "tests/support/game_folder.h"
-#include "tests/upload/loopback_listener.h"
-#include "tools/score_service.h"
+#include "testkit/dialogs.h"
+#include "testkit/game_folder.h"
+#include "testkit/loopback_listener.h"
+#include "testkit/score_service.h"
+#include "testkit/temporary_folder.h"
 #include "ui/texts.h"
-#include "upload/upload.h"
+#include "upload/executable_directory.h"
+#include "upload/report.h"
+#include "upload/send.h"
 
 #include <QMessageBox>
 #include <cstdio>
@@ -15,7 +18,6 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -336,17 +338,13 @@ TEST_F(send_to_api_test, MissingBundleShowsKayipCaWithoutConnecting) {
 
 TEST_F(send_to_api_test, BundleInTheWorkingDirectoryIsNotTrusted) {
     fs::remove(bundle);
-    const fs::path elsewhere =
-        fs::temp_directory_path() / ("zarvik-cwd-" + std::to_string(getpid()));
-    fs::create_directories(elsewhere);
-    fs::copy_file(cert_dir / "ca.pem", elsewhere / "cacert.pem",
-                  fs::copy_options::overwrite_existing);
+    const temporary_folder elsewhere;
+    fs::copy_file(cert_dir / "ca.pem", elsewhere.path() / "cacert.pem");
     const fs::path previous = fs::current_path();
-    fs::current_path(elsewhere);
+    fs::current_path(elsewhere.path());
     loopback_listener port_watch(local_port);
     const auto seen = send(sample('6'));
     fs::current_path(previous);
-    fs::remove_all(elsewhere);
 
     expect_error_boxes(seen, {"Kayıp CA"});
     EXPECT_TRUE(port_watch.finish().empty());

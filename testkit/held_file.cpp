@@ -1,4 +1,4 @@
-#include "tests/support/held_file.h"
+#include "testkit/held_file.h"
 
 #include <fstream>
 #include <system_error>

@@ -1,4 +1,4 @@
-#include "tests/upload/loopback_listener.h"
+#include "testkit/loopback_listener.h"
 
 #include <cerrno>
 #include <cstring>

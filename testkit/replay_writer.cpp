@@ -1,4 +1,4 @@
-#include "tests/support/replay_writer.h"
+#include "testkit/replay_writer.h"
 
 #include <algorithm>
 #include <array>
@@ -76,12 +76,6 @@ unsigned char window_value(const unsigned char* data, std::uint64_t index, std::
 std::uint32_t hash3(const unsigned char* at) {
     const std::uint32_t v = at[0] | at[1] << 8 | at[2] << 16;
     return (v * 2654435761u) >> (32 - hash_bits);
-}
-
-void store_u32(std::vector<unsigned char>& bytes, std::size_t offset, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        bytes[offset + i] = static_cast<unsigned char>(value >> (8 * i));
-    }
 }
 
 // Bytes that look like recorded play: an input state held for a while, then
@@ -352,6 +346,12 @@ ReplayPlan sample_plan(std::uint32_t seed, std::size_t body_bytes) {
                   1 + rng.below(12), 1 + rng.below(28), rng.below(24), rng.below(60));
     plan.date = date;
     return plan;
+}
+
+void store_u32(std::vector<unsigned char>& bytes, std::size_t offset, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        bytes[offset + i] = static_cast<unsigned char>(value >> (8 * i));
+    }
 }
 
 bool write_file(const std::string& path, const std::vector<unsigned char>& bytes) {

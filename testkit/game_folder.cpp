@@ -1,13 +1,10 @@
-#include "tests/support/game_folder.h"
+#include "testkit/game_folder.h"
 
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 
-GameFolder::GameFolder() {
-    if (!root_.isValid())
-        throw std::runtime_error("cannot make a temporary folder");
-    game_ = std::filesystem::u8path(root_.path().toStdString()) / "game";
+GameFolder::GameFolder() : game_(root_.path() / "game") {
     std::filesystem::create_directories(game_ / "replay");
     std::filesystem::create_directories(game_ / "zarvik");
     write_file(game_ / "th10.exe", "MZ");

@@ -93,6 +93,10 @@ th10replay expected_summary(const ReplayPlan& plan);
 // scores, date, body size around `body_bytes`).
 ReplayPlan sample_plan(std::uint32_t seed, std::size_t body_bytes = 0x4000);
 
+// Stores `value` at `offset` of `bytes` in four bytes, least significant
+// first, as the format keeps its numbers.
+void store_u32(std::vector<unsigned char>& bytes, std::size_t offset, std::uint32_t value);
+
 // Writes `bytes` to `path`; false when the file cannot be written.
 bool write_file(const std::string& path, const std::vector<unsigned char>& bytes);
 

@@ -3,7 +3,7 @@
 // each accepted report on its own line until SIGINT or SIGTERM. With
 // --status, every upload is answered with S instead (for tests of refusals).
 
-#include "tools/score_service.h"
+#include "testkit/score_service.h"
 
 #include <csignal>
 #include <cstdlib>

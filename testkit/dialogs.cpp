@@ -1,4 +1,4 @@
-#include "tests/support/dialogs.h"
+#include "testkit/dialogs.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -60,10 +60,6 @@ DialogAnswer type_text(const QString& text) {
 }
 
 DialogAnswer cancel_input() {
-    return [](QWidget* dialog) { answer_by_default(dialog); };
-}
-
-DialogAnswer press_ok() {
     return [](QWidget* dialog) { answer_by_default(dialog); };
 }
 

@@ -1,4 +1,4 @@
-#include "tools/score_service.h"
+#include "testkit/score_service.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>

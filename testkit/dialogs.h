@@ -22,12 +22,15 @@ struct SeenDialog {
 
 using DialogAnswer = std::function<void(QWidget* dialog)>;
 
+// The program's texts are UTF-8, and so are the tests' own.
+inline QString utf8(const char* text) {
+    return QString::fromUtf8(text);
+}
+
 // Types `text` into an input dialog and confirms it.
 DialogAnswer type_text(const QString& text);
 // Cancels an input dialog.
 DialogAnswer cancel_input();
-// Presses a message box's OK button.
-DialogAnswer press_ok();
 
 // Runs `action` and answers the modal dialogs it opens, in order, with
 // `answers`; once they are used up, message boxes get OK and input dialogs

@@ -2,7 +2,8 @@
 // A throw-away game installation: a game folder with "replay" and
 // "th10.exe", and the tool's own folder below it as the working directory.
 
-#include <QTemporaryDir>
+#include "testkit/temporary_folder.h"
+
 #include <filesystem>
 #include <string>
 
@@ -28,7 +29,7 @@ class GameFolder {
     std::string read_file(const std::filesystem::path& path) const;
 
   private:
-    QTemporaryDir root_;
+    temporary_folder root_;
     std::filesystem::path game_;
     std::filesystem::path previous_directory_;
 };
