@@ -22,34 +22,19 @@ mingw_runtime=(/usr/lib/gcc/x86_64-w64-mingw32/*-posix /usr/x86_64-w64-mingw32/l
 dll_folders="$qt_prefix/bin:$curl_prefix/bin:$openssl_prefix/bin:${mingw_runtime[0]}:${mingw_runtime[1]}"
 wine_prefix="$build/wine"
 
-# The prefix's wineserver outlives the tests unless stopped, and its socket
-# folder in /tmp stays behind even then: Debian's Wine names it in the
-# prefix's file "wineserver" (/tmp/wine-XXXXXX), other Wine builds use
-# /tmp/.wine-UID/server-DEV-INODE after the prefix folder. Other prefixes'
-# servers and folders are left alone.
-stop_wine() {
-  [ -d "$wine_prefix" ] || return 0
-  local own server_dir
-  server_dir="/tmp/.wine-$(id -u)/server-$(stat -c '%d %i' "$wine_prefix" | {
-    read -r dev inode
-    printf '%x-%x' "$dev" "$inode"
-  })"
-  WINEPREFIX=$wine_prefix timeout 30 wineserver -k >/dev/null 2>&1 || true
-  WINEPREFIX=$wine_prefix timeout 30 wineserver -w >/dev/null 2>&1 || true
-  own=$(cat "$wine_prefix/wineserver" 2>/dev/null || true)
-  case "$own" in wine-??????) rm -rf "/tmp/$own" ;; esac
-  rm -rf "$server_dir"
-}
-trap stop_wine EXIT
+# shellcheck source=testkit/wine.sh
+source "$root/testkit/wine.sh"
+wine_use "$wine_prefix"
+trap wine_stop EXIT
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DZARVIK_WIN64_PREFIXES="$prefixes" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
   -DZARVIK_BUILD_TESTS=ON -DZARVIK_BUILD_DEMO=OFF -DZARVIK_BUILD_BENCHMARKS=OFF \
-  -DCMAKE_CROSSCOMPILING_EMULATOR="bash;$root/tests/windows/run_in_wine.sh;$wine_prefix;$dll_folders" \
+  -DCMAKE_CROSSCOMPILING_EMULATOR="bash;$root/testkit/run_in_wine.sh;$wine_prefix;$dll_folders" \
   "$@" >/dev/null
 cmake --build "$build" -j "$jobs"
 # The Wine prefix is made before the tests start, outside their TIMEOUT.
-bash "$root/tests/windows/run_in_wine.sh" "$wine_prefix" "$dll_folders" cmd /c exit
+bash "$root/testkit/run_in_wine.sh" "$wine_prefix" "$dll_folders" cmd /c exit
 # Every test has a TIMEOUT of its own; this bounds any that would lack one.
 ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300

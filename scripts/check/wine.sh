@@ -16,9 +16,9 @@ zip=$(ls "$root"/build-win64/zarvik-*-win64.zip 2>/dev/null) || {
 local_build="$root/build-win64-local"
 "$root/scripts/windows.sh" --build-dir "$local_build" \
   -DZARVIK_UPLOAD_URL="https://localhost:$port/upload/th10" -DZARVIK_BUILD_WINDOWS_TEST_HELPERS=ON
-# Test-only Windows programs, built beside the local one and never packed.
+# The test's own Windows program, built beside the local one and never packed.
 cmake --build "$local_build" --target zarvik_windows_test_helpers
 cmake -S "$root/tests/system" -B "$root/build-system" -G Ninja -DZARVIK_WINDOWS_ZIP="$zip" \
   -DZARVIK_WINDOWS_LOCAL_ZIP="$(ls "$local_build"/zarvik-*-win64.zip)" \
-  -DZARVIK_WINDOWS_TEST_HELPERS="$local_build/tests/windows" -DZARVIK_LINUX_BUILD="$root/build" >/dev/null
+  -DZARVIK_WINDOWS_TEST_HELPERS="$local_build/testkit" -DZARVIK_LINUX_BUILD="$root/build" >/dev/null
 ctest --test-dir "$root/build-system" -L '^wine$' --no-tests=error --verbose

@@ -7,8 +7,8 @@
 # built to report to the local score service; LINUX_BUILD a Linux build tree
 # with zarvik-local, the score service, the demo replay maker and the test
 # certificates, whose reports the Windows program's must equal byte for byte;
-# HELPERS the folder of the test-only Windows programs built beside the local
-# one (zarvik_hold_file.exe, zarvik_path_text_test.exe), never in a ZIP.
+# HELPERS the folder of the test's own Windows program built beside the local
+# one (zarvik_hold_file.exe, from testkit/), never in a ZIP.
 set -euo pipefail
 product_zip=$(realpath "$1")
 local_zip=$(realpath "$2")
@@ -25,50 +25,15 @@ score_service_init "$linux_build"
 certs="$linux_build/tools/test-certs"
 work=$display_work
 
-# Wine in a prefix of its own, with no Mono or Gecko to offer (they would be
-# downloaded), in a UTF-8 locale so that Unix file names map to Windows ones.
-export WINEPREFIX="$work/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
-# The prefix's wineserver outlives the test unless stopped, and its socket
-# folder in /tmp stays behind even then. Debian's Wine makes that folder per
-# prefix (/tmp/wine-XXXXXX, named in the prefix's file "wineserver"); other
-# Wine builds use /tmp/.wine-UID/server-DEV-INODE, after the prefix folder.
-# Other prefixes' servers and folders are left alone.
-wine_server_dir=
-stop_wine() {
-  local own
-  timeout 30 wineserver -k >/dev/null 2>&1 || true
-  timeout 30 wineserver -w >/dev/null 2>&1 || true
-  own=$(cat "$WINEPREFIX/wineserver" 2>/dev/null || true)
-  case "$own" in wine-??????) rm -rf "/tmp/$own" ;; esac
-  [ -z "$wine_server_dir" ] || rm -rf "$wine_server_dir"
-}
-display_at_exit stop_wine
-
-# make_prefix: a fresh prefix, each Wine step bounded; its output in
-# $work/wineboot.out.
-make_prefix() {
-  mkdir -p "$WINEPREFIX"
-  wine_server_dir="/tmp/.wine-$(id -u)/server-$(stat -c '%d %i' "$WINEPREFIX" | {
-    read -r dev inode
-    printf '%x-%x' "$dev" "$inode"
-  })"
-  timeout 600 wine wineboot --init >"$work/wineboot.out" 2>&1 &&
-    timeout 300 wineserver -w >>"$work/wineboot.out" 2>&1
-}
+# shellcheck source=testkit/wine.sh
+. "$kit/wine.sh"
+wine_use "$work/wine"
+display_at_exit wine_stop
 
 display_start wine_test
 # Wine starts slowly, the first time in a prefix most of all.
 display_timeout=120
-# Making a prefix on a busy machine fails now and then inside Wine itself
-# ("could not load kernel32.dll", seen once in about thirty runs), no fault
-# of the program under test: a failed one is thrown away and made once more.
-if ! make_prefix; then
-  echo "wine_test: making the Wine prefix failed, trying once more in a fresh one:" >&2
-  tail -n 3 "$work/wineboot.out" >&2
-  stop_wine
-  rm -rf "$WINEPREFIX"
-  make_prefix || display_fail "making the Wine prefix failed twice: $(tail -n 3 "$work/wineboot.out")"
-fi
+wine_make_prefix "$work/wineboot.out" || display_fail "no Wine prefix to test in"
 
 # unpack ZIP GAME_FOLDER: the package as a player unpacks it, beside th10.exe.
 unpack() {
@@ -125,13 +90,6 @@ box_text() {
   display_wait_exit "$holder" "the clipboard holder to end"
   box_text=$(tr -d '\r' <"$clip" | sed -n 4p)
 }
-
-# 0. File names as text on Windows, where NTFS allows unpaired UTF-16
-# surrogates: Wine cannot give a file such a name (it shows U+FFFD in their
-# place), so the conversion the program uses is tested on its own, built for
-# Windows: every name converts, U+FFFD for each unpaired surrogate.
-display_run 120 "the file name conversion test" wine "$helpers/zarvik_path_text_test.exe"
-ok "file names with unpaired UTF-16 surrogates become text with U+FFFD, none throws"
 
 # 1. The product without a replay folder: one box, no window, exit code -1.
 unpack "$product_zip" "$work/missing"
@@ -218,22 +176,7 @@ run_scan windows-again "$game/zarvik" "$work/windows.log" 409 wine zarvik.exe
 score_service_stop
 ok "a second send is answered with 409 and shows no box"
 
-# 4. An error status is shown in a box, one per replay.
-score_service_start "$work/refusing.log" --status 500
-display_open_main "$work/refusing.out" "$game/zarvik" wine zarvik.exe
-program=$display_pid main=$display_main
-display_click_send "$main"
-for ((shown = 0; shown < replays; shown++)); do
-  box=$(display_wait_window Hata "$program")
-  display_dismiss "$box"
-done
-display_wait_until "[ \"\$(score_service_answered '$work/refusing.log' 500)\" -ge $replays ]" \
-  "$replays answers of 500"
-display_close_program "$main" "$program" "the program"
-score_service_stop
-ok "status 500 is shown in one box per replay"
-
-# 5. No service listening, and one replay held open, unshared, by another
+# 4. No service listening, and one replay held open, unshared, by another
 # program: one box per other replay with the Turkish reason and libcurl's
 # code, and the held one named on standard error byte for byte: the path in
 # UTF-8 ("../replay" joined to the name by Windows' separator), its backslash
@@ -263,7 +206,7 @@ cmp -s "$work/held.expected" "$work/held.err" ||
   display_fail "standard error holds '$(cat -A "$work/held.err")', expected '$(cat -A "$work/held.expected")'"
 ok "no service: $((replays - 1)) boxes read '$refused'; the held $held is named on standard error"
 
-# 6. OPENSSL_CONF names a file that would break every handshake, and
+# 5. OPENSSL_CONF names a file that would break every handshake, and
 # SSLKEYLOGFILE asks for the TLS keys, both where Windows keeps a user's
 # variables: the program reads neither, so every replay is still sent and
 # no key log is written.

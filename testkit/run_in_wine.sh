@@ -12,10 +12,11 @@ set -euo pipefail
 prefix=$1 dll_folders=$2
 shift 2
 
-# No Mono or Gecko to offer (they would be downloaded); a UTF-8 locale, so
-# that Unix file names map to Windows ones; no display: windows go to Wine's
-# null driver, and the widgets under test to Qt's offscreen platform.
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+# shellcheck source=testkit/wine.sh
+. "$(dirname "$0")/wine.sh"
+wine_use "$prefix"
+# No display: windows go to Wine's null driver, and the widgets under test
+# to Qt's offscreen platform.
 unset DISPLAY WAYLAND_DISPLAY
 # Wine's PATH, where Windows looks for DLLs: the folders on drive Z:, which
 # Wine maps to the Unix root.
@@ -26,16 +27,6 @@ for folder in "${folders[@]}"; do
 done
 export WINEPATH=$wine_path
 
-# make_prefix: a fresh prefix, each Wine step bounded; the output in
-# $prefix.log.
-make_prefix() {
-  rm -rf "$prefix"
-  mkdir -p "$prefix"
-  timeout 600 wine wineboot --init >"$prefix.log" 2>&1 &&
-    timeout 120 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >>"$prefix.log" 2>&1 &&
-    timeout 300 wineserver -w >>"$prefix.log" 2>&1
-}
-
 # One test makes the prefix; the others wait for it, at most 20 minutes.
 exec 9>"$prefix.lock"
 if ! flock -w 1200 9; then
@@ -43,16 +34,7 @@ if ! flock -w 1200 9; then
   exit 1
 fi
 if [ ! -f "$prefix/.made" ]; then
-  # Making a prefix on a busy machine fails now and then inside Wine itself
-  # ("could not load kernel32.dll"): a failed one is made once more afresh.
-  if ! make_prefix; then
-    echo "run_in_wine: making the Wine prefix failed, trying once more: $(tail -n 3 "$prefix.log")" >&2
-    timeout 30 wineserver -k >/dev/null 2>&1 || true
-    make_prefix || {
-      echo "run_in_wine: making the Wine prefix failed twice: $(tail -n 3 "$prefix.log")" >&2
-      exit 1
-    }
-  fi
+  wine_make_prefix "$prefix.log" --no-display
   touch "$prefix/.made"
 fi
 exec 9>&-

@@ -1,0 +1,59 @@
+# shellcheck shell=bash
+# A Wine prefix of a test's own. Sourced by tests/windows/wine_test.sh,
+# testkit/run_in_wine.sh and scripts/windows_tests.sh.
+#   wine_use PREFIX          Exports WINEPREFIX and what every test runs Wine
+#                            with: no Mono or Gecko to offer (they would be
+#                            downloaded), no debug output, and a UTF-8 locale
+#                            so that Unix file names map to Windows ones.
+#   wine_make_prefix LOG [--no-display]  Makes the prefix afresh, every Wine
+#                            step bounded, its output in LOG; once more when
+#                            Wine fails inside itself ("could not load
+#                            kernel32.dll" on a busy machine, about one in
+#                            thirty), which is no fault of the program under
+#                            test. --no-display sends windows to Wine's null
+#                            driver. Fails, the end of LOG on standard error,
+#                            when both tries fail.
+#   wine_stop                Stops the prefix's wineserver, which outlives
+#                            every program otherwise, and removes its socket
+#                            folder in /tmp, which stays behind even then.
+
+wine_use() {
+  export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+}
+
+_wine_try_prefix() {
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  timeout 600 wine wineboot --init >"$1" 2>&1 || return 1
+  if [ "${2:-}" = --no-display ]; then
+    timeout 120 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >>"$1" 2>&1 || return 1
+  fi
+  timeout 300 wineserver -w >>"$1" 2>&1
+}
+
+wine_make_prefix() {
+  _wine_try_prefix "$@" && return 0
+  echo "wine: making the Wine prefix failed, trying once more in a fresh one: $(tail -n 3 "$1")" >&2
+  wine_stop
+  _wine_try_prefix "$@" && return 0
+  echo "wine: making the Wine prefix failed twice: $(tail -n 3 "$1")" >&2
+  return 1
+}
+
+# Debian's Wine names the socket folder in the prefix's file "wineserver"
+# (/tmp/wine-XXXXXX); other Wine builds use /tmp/.wine-UID/server-DEV-INODE,
+# after the prefix folder. Other prefixes' servers and folders are left alone.
+wine_stop() {
+  [ -d "${WINEPREFIX:-}" ] || return 0
+  local own server_dir
+  server_dir="/tmp/.wine-$(id -u)/server-$(stat -c '%d %i' "$WINEPREFIX" | {
+    read -r dev inode
+    printf '%x-%x' "$dev" "$inode"
+  })"
+  timeout 30 wineserver -k >/dev/null 2>&1 || true
+  timeout 30 wineserver -w >/dev/null 2>&1 || true
+  own=$(cat "$WINEPREFIX/wineserver" 2>/dev/null || true)
+  case "$own" in wine-??????) rm -rf "/tmp/$own" ;; esac
+  rm -rf "$server_dir"
+  return 0
+}
