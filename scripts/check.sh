@@ -44,6 +44,22 @@ if [ "$quick" -eq 1 ]; then
   exit 0
 fi
 
+# The packages step rebuilds each package from its commit and must get the
+# same bytes, which no commit can promise for a tree with changes not
+# committed (or one outside git). Said now, not after the steps before it.
+if ! git -C "$root" rev-parse --verify -q HEAD >/dev/null 2>&1; then
+  echo "check: the packages step rebuilds each package from its git commit, and $root" >&2
+  echo "check: names none (git missing, or not a checkout); use a git clone, or check.sh --quick" >&2
+  exit 1
+fi
+if [ -n "$(git -C "$root" status --porcelain)" ]; then
+  git -C "$root" status --short >&2
+  echo "check: the tree has the changes not committed listed above, and the packages step" >&2
+  echo "check: rebuilds each package from its commit; commit them first, or run" >&2
+  echo "check: check.sh --quick, or a step alone (scripts/check/)" >&2
+  exit 1
+fi
+
 step "Install what every step needs" "$root/scripts/setup.sh" test
 step "Build and test" "$steps/suite.sh"
 step "Build and test with AddressSanitizer and UndefinedBehaviorSanitizer, with coverage" \
