@@ -226,6 +226,12 @@ void send_to_api(const std::string& token, const th10replay& record) {
         no_ca_folder(curl.get()),
         curl_easy_setopt(curl.get(), CURLOPT_CONNECTTIMEOUT, 5L),
         curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, 15L),
+        // Without this, libcurl waits out a name look-up that a time-out cut
+        // short, past both limits: the system's resolver asks each name
+        // server in turn and again, and name servers that never answer held
+        // each replay for 20 to 30 s. With it the look-up's thread is left to
+        // end on its own, and to free what it holds.
+        curl_easy_setopt(curl.get(), CURLOPT_QUICK_EXIT, 1L),
         curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L),
         curl_easy_setopt(curl.get(), CURLOPT_MAXREDIRS, 3L),
         // A moved upload address takes the report as it is: libcurl's default
