@@ -267,8 +267,11 @@ fi
 # prefixes finished.
 exec 9>"$cache/.lock"
 if ! flock -n 9; then
-  say "another build of the Windows libraries is running; waiting for it"
-  flock 9
+  say "another build of the Windows libraries is running; waiting for it, at most 2 hours"
+  if ! flock -w 7200 9; then
+    say "waited 2 hours for the build holding $cache/.lock; stop it, or remove the lock if none runs"
+    exit 1
+  fi
 fi
 
 mapfile -t openssl_versions < <(source_versions openssl "$(installed_version libssl-dev)")

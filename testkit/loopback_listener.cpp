@@ -58,9 +58,10 @@ loopback_listener::loopback_listener(int port, manner how) : socket_(no_socket) 
                  sizeof on);
 #else
     // As the score service does: the port is reused at once by the next test,
-    // while connections the service closed may still linger on it.
+    // while connections the service closed may still linger on it; but not
+    // SO_REUSEPORT, with which a port that another program listens on would
+    // be shared instead of found taken.
     ::setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    ::setsockopt(socket_, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
 #endif
     sockaddr_in address{};
     address.sin_family = AF_INET;

@@ -44,14 +44,21 @@ exec 9>&-
 # thirty runs on a loaded machine): Wine dies of SIGSEGV (status 139) while
 # the program's own faults end it with an exception code. Such a run is
 # repeated once, in the time left, saying so.
+#
+# The wineserver and Windows' own services that the first program starts
+# inherit its standard error and outlive it, and ctest does not count a test
+# done while its output is open. So Wine writes its standard error to a file,
+# which is shown when the program has ended.
 bound=${ZARVIK_WINE_TIMEOUT:-280}
 ulimit -c 0 # no core of Wine's in the build tree
+errors=$(mktemp)
+trap 'cat "$errors" >&2; rm -f "$errors"' EXIT
 started=$SECONDS
 status=0
-timeout -k 10 "$bound" wine "$@" || status=$?
+timeout -k 10 "$bound" wine "$@" 2>>"$errors" || status=$?
 if [ "$status" -eq 139 ] && [ $((SECONDS - started)) -lt "$bound" ]; then
-  echo "run_in_wine: Wine itself crashed (SIGSEGV) running $(basename "$1"); running it once more" >&2
+  echo "run_in_wine: Wine itself crashed (SIGSEGV) running $(basename "$1"); running it once more" >>"$errors"
   status=0
-  timeout -k 10 $((bound - (SECONDS - started))) wine "$@" || status=$?
+  timeout -k 10 $((bound - (SECONDS - started))) wine "$@" 2>>"$errors" || status=$?
 fi
 exit "$status"

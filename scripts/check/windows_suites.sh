@@ -6,4 +6,5 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 # shellcheck source=testkit/score_service.sh
 source "$root/testkit/score_service.sh"
-exec "$root/scripts/windows_tests.sh" -DZARVIK_LOCAL_PORT="$(score_service_port_of "$root/build")"
+port=$(score_service_port_of "$root/build")
+exec "$root/scripts/windows_tests.sh" -DZARVIK_LOCAL_PORT="$port"
