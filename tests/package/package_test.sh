@@ -29,7 +29,15 @@ source "$root/scripts/pack.sh"
 source "$root/testkit/tally.sh"
 commit_time=$(TZ=UTC date -d "@$(pack_source_date "$root")" '+%a %b %e %H:%M:%S %Y')
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# A rebuild check started in the background runs in a process group of its
+# own (timeout's), which a signal to this test does not reach: it is stopped,
+# and cleans up, before the folder it works in goes.
+checker=
+trap 'if [ -n "$checker" ]; then kill -TERM "$checker" 2>/dev/null || true; wait "$checker" || true; fi
+rm -rf "$work"' EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 fail() {
   echo "FAIL: $*" >&2
