@@ -22,6 +22,7 @@ wine_use() {
 }
 
 _wine_try_prefix() {
+  wine_stop # a prefix left unfinished, and its server's socket folder
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
   timeout 600 wine wineboot --init >"$1" 2>&1 || return 1
