@@ -1,9 +1,11 @@
 // The local score service: what it takes as a report, and how it answers
 // over HTTPS. Other suites rely on both.
 
+#include "testkit/loopback_listener.h"
 #include "testkit/score_service.h"
 
 #include <filesystem>
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <sstream>
@@ -155,6 +157,12 @@ TEST_F(service_test, SecondServiceOnTheSamePortFailsAndSaysWhy) {
               "port " + std::to_string(service.port()) +
                   " is in use (most likely by a score service or demo left running)");
     EXPECT_EQ(post(report()), 200);
+}
+
+// Nor does the tests' other listener share a port that is taken.
+TEST(loopback_listener_test, SecondListenerOnTheSamePortFails) {
+    loopback_listener first;
+    EXPECT_NONFATAL_FAILURE(loopback_listener second(first.port()), "cannot listen on 127.0.0.1:");
 }
 
 TEST(service_start_test, FailsOnUnusableCertificate) {
