@@ -231,8 +231,22 @@ _display_server_ready() {
   grep -q -s '^[0-9][0-9]*$' "$display_work/display-number"
 }
 
+# xdotool gives up a whole search, printing no window at all, when any window
+# on the display goes away while it looks at it (BadWindow), and Wine's own
+# windows come and go at any time: such a search is made again.
 display_windows() {
-  timeout 20 xdotool search --onlyvisible --name "^$1\$" 2>/dev/null || true
+  local found attempt
+  for attempt in 1 2 3 4 5; do
+    found=$(timeout 20 xdotool search --onlyvisible --name "^$1\$" 2>&1) || true
+    case "$found" in
+      *"X Error"*) ;;
+      *)
+        grep -x '[0-9][0-9]*' <<<"$found" || true
+        return 0
+        ;;
+    esac
+  done
+  display_fail "xdotool failed $attempt times to list the windows titled '$1': $found"
 }
 
 # Managed: in the window manager's client list, which wmctrl prints in hex.
