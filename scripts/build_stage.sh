@@ -67,12 +67,11 @@ stage() {
 }
 stage_pid=
 stop_stage() {
-  [ -n "$stage_pid" ] && kill -TERM -- "-$stage_pid" 2>/dev/null
-  return 0
+  [ -z "$stage_pid" ] || kill -TERM -- "-$stage_pid" 2>/dev/null
 }
-trap stop_stage EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+# shellcheck source=scripts/lib/on_exit.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/on_exit.sh"
+on_exit stop_stage
 # True once process $1 has ended, false when a minute passed first.
 wait_a_minute_for() {
   local tick

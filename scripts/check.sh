@@ -21,27 +21,65 @@ null_device_intact() {
 null_device_intact "something replaced it before this check started; recreate it as root with
   rm /dev/null && mknod -m 666 /dev/null c 1 3
 and run the check again" || exit 1
+
+# Each step's result (passed, FAILED, not run) is listed once the check
+# ends, however it ends: a step that fails does not hide whether the ones
+# after it pass. A step that needs what a failed step makes is not run.
+titles=()
+results=()
+summary() {
+  local i
+  printf '\ncheck: the steps\n'
+  for i in "${!titles[@]}"; do
+    printf '  %-8s %s (%s)\n' "${results[i]%%|*}" "${titles[i]}" "${results[i]#*|}"
+  done
+}
 at_exit() {
-  local status=$?
+  local status=$1
+  results=("${results[@]/#running|*/stopped|while it ran}")
+  summary
   null_device_intact "a step of this check replaced it, most likely a tool given /dev/null as
 its output file; recreate it as root with: rm /dev/null && mknod -m 666 /dev/null c 1 3" || status=1
   exit "$status"
 }
-trap at_exit EXIT
+source "$root/scripts/lib/on_exit.sh"
+on_exit at_exit
 
-# step TITLE COMMAND...
+# plan TITLE...: the steps to come, in order, none run yet.
+plan() {
+  titles=("$@")
+  results=("${titles[@]/*/not run|not reached}")
+}
+failed=0
+# step NUMBER [--needs NUMBER] COMMAND...: runs step NUMBER of the plan
+# (from 1), unless the step it needs did not pass.
 step() {
-  printf '\n== %s\n' "$1"
+  local number=$1 started=$SECONDS status=0
   shift
-  "$@"
+  if [ "$1" = --needs ]; then
+    if [ "${results[$2 - 1]%%|*}" != passed ]; then
+      results[number - 1]="not run|needs step $2"
+      return
+    fi
+    shift 2
+  fi
+  printf '\n== %s\n' "${titles[number - 1]}"
+  results[number - 1]="running|"
+  "$@" || status=$?
+  if [ "$status" -eq 0 ]; then
+    results[number - 1]="passed|$((SECONDS - started)) s"
+  else
+    results[number - 1]="FAILED|status $status after $((SECONDS - started)) s"
+    failed=1
+  fi
 }
 steps="$root/scripts/check"
 
 if [ "$quick" -eq 1 ]; then
-  step "Install what the build and the test suite need" "$root/scripts/setup.sh" quick
-  step "Build and test" "$steps/suite.sh"
-  printf '\ncheck: the build and the test suite passed\n'
-  exit 0
+  plan "Install what the build and the test suite need" "Build and test"
+  step 1 "$root/scripts/setup.sh" quick
+  step 2 --needs 1 "$steps/suite.sh"
+  exit "$failed"
 fi
 
 # The packages step rebuilds each package from its commit and must get the
@@ -60,17 +98,20 @@ if [ -n "$(git -C "$root" status --porcelain)" ]; then
   exit 1
 fi
 
-step "Install what every step needs" "$root/scripts/setup.sh" test
-step "Build and test" "$steps/suite.sh"
-step "Build and test with AddressSanitizer and UndefinedBehaviorSanitizer, with coverage" \
-  "$steps/sanitizers.sh"
-step "Fuzz the replay reader for 60 seconds" "$root/fuzz/run.sh" 60
-step "Build both packages with a local CA planted, rebuild them from their commit, and read them" \
-  "$steps/packages.sh"
-
+plan "Install what every step needs" \
+  "Build and test" \
+  "Build and test with AddressSanitizer and UndefinedBehaviorSanitizer, with coverage" \
+  "Fuzz the replay reader for 60 seconds" \
+  "Build both packages with a local CA planted, rebuild them from their commit, and read them" \
+  "Test the Windows program from its ZIP under Wine" \
+  "Build the test suites for Windows and run them under Wine"
+step 1 "$root/scripts/setup.sh" test
+step 2 --needs 1 "$steps/suite.sh"
+step 3 --needs 2 "$steps/sanitizers.sh"
+step 4 --needs 1 "$root/fuzz/run.sh" 60
+step 5 --needs 1 "$steps/packages.sh"
 # The Windows program, built with MinGW-w64 and tested under Wine, a step
 # for each way of testing it.
-step "Test the Windows program from its ZIP under Wine" "$steps/wine.sh"
-step "Build the test suites for Windows and run them under Wine" "$steps/windows_suites.sh"
-
-printf '\ncheck: every step passed\n'
+step 6 --needs 5 "$steps/wine.sh"
+step 7 --needs 2 "$steps/windows_suites.sh"
+exit "$failed"

@@ -8,7 +8,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+remove_scratch() { rm -rf "$scratch"; }
+source "$(dirname "$0")/lib/on_exit.sh"
+on_exit remove_scratch
 counts="$scratch/counts.json"
 
 # Branches that exist only for thrown exceptions, or that the compiler knows

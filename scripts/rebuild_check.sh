@@ -30,32 +30,49 @@ fi
 package=$(realpath -e -- "$1" 2>/dev/null) && [ -f "$package" ] || fail "no such file: $1"
 name=$(basename "$package")
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/zarvik-rebuild.XXXXXX")
+# Resolved, as git records the worktree it adds there.
+work=$(realpath "$(mktemp -d "${TMPDIR:-/tmp}/zarvik-rebuild.XXXXXX")")
 worktree=
 child=
-# However the check ends (done, failed, interrupted): a build still running
-# is stopped, and the worktree and every temporary file go.
-clean_up() {
-  local status=$? second
-  if [ -n "$child" ] && kill -0 "$child" 2>/dev/null; then
-    # timeout passes the signal on to the whole build.
-    kill -TERM "$child" 2>/dev/null || true
-    for second in $(seq 30); do
-      kill -0 "$child" 2>/dev/null || break
-      sleep 1
-    done
-    kill -KILL -- "-$child" 2>/dev/null || true
-  fi
-  if [ -n "$worktree" ]; then
-    git -C "$root" worktree remove --force "$worktree" >/dev/null 2>&1 || true
-  fi
-  rm -rf "$work"
-  exit "$status"
+# The build runs in timeout's process group. timeout hands TERM on to the
+# group and ends once its own child has; whatever is left of the group then
+# gets KILL. The worktree goes only when none of the build is alive: one
+# process still writing there would make its removal fail.
+stop_build() {
+  kill -TERM "$child" 2>/dev/null
+  for _ in $(seq 300); do
+    kill -0 "$child" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL -- "-$child" 2>/dev/null
+  for _ in $(seq 100); do
+    build_alive || return 0
+    sleep 0.1
+  done
+  echo "rebuild check: the stopped build still runs after KILL:" >&2
+  ps -e -o pgid=,pid=,stat=,args= | awk -v group="$child" '$1 == group' >&2
 }
-trap clean_up EXIT
-trap 'exit 129' HUP
-trap 'exit 130' INT
-trap 'exit 143' TERM
+# Killed processes are gone for good once only zombies are left.
+build_alive() {
+  ps -e -o pgid=,stat= | awk -v group="$child" '$1 == group && $2 !~ /^Z/ { found = 1 } END { exit !found }'
+}
+# However the check ends (done, failed, stopped): a build still running is
+# stopped, and the worktree, its registration and every temporary file go.
+# If the registration is still there after all, that is said, not hidden.
+clean_up() {
+  [ -z "$child" ] || stop_build
+  [ -z "$worktree" ] || git -C "$root" worktree remove --force "$worktree" >"$work.removal" 2>&1
+  rm -rf "$work"
+  [ -n "$worktree" ] || return
+  git -C "$root" worktree prune >>"$work.removal" 2>&1
+  if git -C "$root" worktree list --porcelain | grep -q -x -F "worktree $worktree"; then
+    echo "rebuild check: could not remove the temporary worktree $worktree from $root:" >&2
+    cat "$work.removal" >&2
+  fi
+  rm -f "$work.removal"
+}
+source "$root/scripts/lib/on_exit.sh"
+on_exit clean_up
 
 # bounded MINUTES WHAT COMMAND...: COMMAND, stopped after MINUTES (or with
 # this check), in the background so that a signal reaches the check at once.

@@ -25,7 +25,8 @@ wine_prefix="$build/wine"
 # shellcheck source=testkit/wine.sh
 source "$root/testkit/wine.sh"
 wine_use "$wine_prefix"
-trap wine_stop EXIT
+source "$root/scripts/lib/on_exit.sh"
+on_exit wine_stop
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DZARVIK_WIN64_PREFIXES="$prefixes" \

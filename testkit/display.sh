@@ -124,8 +124,7 @@ _display_stop() {
 }
 
 _display_cleanup() {
-  local status=$? i
-  set +e
+  local status=$1 i
   if [ "$status" -ne 0 ] && [ ! -e "$display_work/.failed" ]; then
     echo "$display_name: FAIL: stopped with status $status" >&2
     _display_show_output
@@ -141,10 +140,10 @@ _display_cleanup() {
   rm -rf "$display_work"
   exit "$status"
 }
-trap _display_cleanup EXIT
+# shellcheck source=scripts/lib/on_exit.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib/on_exit.sh"
+on_exit _display_cleanup
 trap 'exit 1' USR1
-trap 'exit 130' INT
-trap 'exit 143' TERM
 
 display_at_exit() { display_exit_hooks+=("$1"); }
 

@@ -16,7 +16,9 @@ fi
 out=$1
 mkdir -p "$out"
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+remove_work() { rm -rf "$work"; }
+source "$(dirname "$0")/../scripts/lib/on_exit.sh"
+on_exit remove_work
 
 # run_openssl ARGS...: openssl, whose chatter on success ("Certificate request
 # self-signature ok", ...) is dropped, and whose reason on failure is shown.

@@ -52,7 +52,12 @@ exec 9>&-
 bound=${ZARVIK_WINE_TIMEOUT:-280}
 ulimit -c 0 # no core of Wine's in the build tree
 errors=$(mktemp)
-trap 'cat "$errors" >&2; rm -f "$errors"' EXIT
+show_errors() {
+  cat "$errors" >&2
+  rm -f "$errors"
+}
+source "$(dirname "$0")/../scripts/lib/on_exit.sh"
+on_exit show_errors
 started=$SECONDS
 status=0
 timeout -k 10 "$bound" wine "$@" 2>>"$errors" || status=$?

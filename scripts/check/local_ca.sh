@@ -9,6 +9,8 @@
 set -euo pipefail
 planted=/usr/local/share/ca-certificates/zarvik-check-planted.crt
 bundle=/etc/ssl/certs/ca-certificates.crt
+source "$(dirname "$0")/../lib/on_exit.sh"
+remove_temporaries() { rm -f "$log" "$key"; }
 
 plant() {
   if [ "$(id -u)" -ne 0 ]; then
@@ -17,7 +19,7 @@ plant() {
   fi
   log=$(mktemp)
   key=$(mktemp)
-  trap 'rm -f "$log" "$key"' EXIT
+  on_exit remove_temporaries
   if ! openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$key" \
     -subj "/CN=Zarvik check: a planted local CA" -days 1 -out "$planted" 2>"$log" ||
     ! update-ca-certificates >>"$log" 2>&1; then

@@ -9,10 +9,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 local_ca="$root/scripts/check/local_ca.sh"
 # However this step ends, the planted CA goes.
-trap '"$local_ca" unplant' EXIT
-trap 'exit 129' HUP
-trap 'exit 130' INT
-trap 'exit 143' TERM
+unplant() { "$local_ca" unplant; }
+source "$root/scripts/lib/on_exit.sh"
+on_exit unplant
 
 "$local_ca" plant
 "$root/scripts/windows.sh"

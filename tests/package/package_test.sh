@@ -33,11 +33,15 @@ work=$(mktemp -d)
 # own (timeout's), which a signal to this test does not reach: it is stopped,
 # and cleans up, before the folder it works in goes.
 checker=
-trap 'if [ -n "$checker" ]; then kill -TERM "$checker" 2>/dev/null || true; wait "$checker" || true; fi
-rm -rf "$work"' EXIT
-trap 'exit 129' HUP
-trap 'exit 130' INT
-trap 'exit 143' TERM
+clean_up() {
+  if [ -n "$checker" ]; then
+    kill -TERM "$checker" 2>/dev/null
+    wait "$checker"
+  fi
+  rm -rf "$work"
+}
+source "$root/scripts/lib/on_exit.sh"
+on_exit clean_up
 
 fail() {
   echo "FAIL: $*" >&2
@@ -193,9 +197,15 @@ for second in $(seq 120); do
   sleep 1
 done
 rebuilding || fail "rebuild_check.sh did not start rebuilding within 120 seconds"
-kill -TERM "$checker"
+# Stopped as timeout or a terminal stops it: more than once, and again while
+# it cleans up, which must not cut its clean-up short.
+for _ in $(seq 600); do
+  kill -TERM "$checker" 2>/dev/null || break
+  sleep 0.1
+done
 status=0
 wait "$checker" || status=$?
+checker=
 [ "$status" -eq 143 ] || fail "rebuild_check.sh stopped mid-build ended with status $status, not 143"
 [ -z "$(ls -A "$rebuild_tmp")" ] && ! git -C "$root" worktree list | grep -q -F "$rebuild_tmp" ||
   fail "rebuild_check.sh stopped mid-build left its temporary worktree behind"
