@@ -1,7 +1,7 @@
 # The folder a player drops below the game folder: the program, the CA bundle
-# it trusts and the licence texts of what it ships or links. `cmake --install`
-# writes it as <prefix>/zarvik; CPack packs the same folder. The Windows
-# package adds the DLLs and Qt plugins (scripts/windows.sh).
+# it trusts and the licence texts of what it ships or links, and on Windows
+# the DLLs and Qt plugins it needs. `cmake --install` writes it as
+# <prefix>/zarvik; the package scripts pack it.
 
 # The certificate authorities the program trusts: Mozilla's public set as
 # Debian's ca-certificates package ships it, one file per authority, joined
@@ -38,6 +38,26 @@ else()
                   "cacert.pem and every upload will say \"Kayıp CA\". Set ZARVIK_CA_BUNDLE.")
 endif()
 
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+  # Qt finds its plugins beside the program (its built-in qt.conf). The DLLs
+  # that the program and the plugins import, and what those import in turn,
+  # come from the libraries built for Windows or the MinGW-w64 runtime.
+  install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> DESTINATION zarvik/platforms)
+  install(FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> DESTINATION zarvik/styles)
+  set(zarvik_dll_folders "")
+  foreach(prefix IN LISTS ZARVIK_WIN64_PREFIXES)
+    list(APPEND zarvik_dll_folders "${prefix}/bin")
+  endforeach()
+  file(GLOB zarvik_mingw_runtime /usr/lib/gcc/x86_64-w64-mingw32/*-posix)
+  list(APPEND zarvik_dll_folders ${zarvik_mingw_runtime} /usr/x86_64-w64-mingw32/lib)
+  install(CODE "
+    set(zarvik_dll_folders \"${zarvik_dll_folders}\")
+    set(zarvik_plugins \"platforms/qwindows.dll\t$<TARGET_FILE:Qt6::QWindowsIntegrationPlugin>\"
+                       \"styles/qwindowsvistastyle.dll\t$<TARGET_FILE:Qt6::QWindowsVistaStylePlugin>\")
+    set(zarvik_shipped_list \"${PROJECT_BINARY_DIR}/shipped-dlls.txt\")")
+  install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/install_dlls.cmake)
+endif()
+
 if(WIN32)
   # A short text for players, in Turkish, with a BOM and CRLF line ends so
   # that Notepad shows it right.
@@ -64,7 +84,7 @@ if(WIN32)
     "mingw-w64-runtime.txt=/usr/share/doc/mingw-w64-common/copyright")
 endif()
 # The system's files that the folder holds or the program builds in, for the
-# package's build record (scripts/buildinfo.sh): their Debian packages are
+# package's build record (scripts/lib/buildinfo.sh): their Debian packages are
 # among its inputs.
 set(zarvik_system_files "${ZARVIK_QT_TRANSLATION}")
 if(zarvik_ca_files)

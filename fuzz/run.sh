@@ -20,10 +20,7 @@ stored="$root/fuzz/corpus"
 # repository; the fuzzer itself may still grow inputs to -max_len.
 stored_max_len=4096
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVIK_BUILD_FUZZERS=ON -DZARVIK_BUILD_TESTS=ON \
-  -DZARVIK_BUILD_BENCHMARKS=OFF >/dev/null
-cmake --build "$build" --target zarvik_fuzz_replay zarvik-make-replays
+(cd "$root" && cmake --preset fuzz >/dev/null && cmake --build --preset fuzz)
 
 seeds="$build/fuzz-seeds"
 corpus="$build/fuzz-corpus"

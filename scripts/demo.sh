@@ -19,8 +19,7 @@ MSG
 fi
 
 # Its own build of the program and the demo tools, without the test suites.
-build="$root/build-demo"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DZARVIK_BUILD_TESTS=OFF -DZARVIK_BUILD_DEMO=ON -DZARVIK_BUILD_BENCHMARKS=OFF >/dev/null
-cmake --build "$build" --target zarvik-local zarvik-score-service zarvik-make-replays zarvik_test_certs
-exec "$root/tools/run_demo.sh" "$build" "$@"
+cd "$root"
+cmake --preset demo >/dev/null
+cmake --build --preset demo
+exec "$root/tools/run_demo.sh" "$root/build-demo" "$@"

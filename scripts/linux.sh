@@ -9,8 +9,8 @@
 # example -DZARVIK_UPLOAD_URL=https://scores.example.org/upload/th10.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-source "$root/scripts/pack.sh"
-pack_start "$root" build-linux "$@"
+source "$root/scripts/lib/pack.sh"
+pack_start "$root" linux "$@"
 "$root/scripts/setup.sh" demo
 
 pack_build

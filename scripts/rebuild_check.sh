@@ -15,7 +15,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 record_path=zarvik/licenses/buildinfo.txt
 # Bounds that only a stuck build reaches: the Windows libraries take about
-# 12 minutes on two idle cores when the cache lacks them, a package a few.
+# 25 minutes on two idle cores when the cache lacks them, a package a few.
 library_minutes=120
 build_minutes=45
 
@@ -87,7 +87,8 @@ bounded() {
   [ "$status" -eq 0 ] || fail "$what failed (status $status)"
 }
 
-# unpack ARCHIVE FOLDER
+# unpack ARCHIVE FOLDER: with unzip or tar, which keep every file below
+# FOLDER whatever names the archive holds (CMake's own unpacker does not).
 unpack() {
   mkdir -p "$2"
   case "$1" in
@@ -100,6 +101,7 @@ unpack() {
 # record is read at most 64 KiB far.
 case "$name" in
   *.zip)
+    command -v unzip >/dev/null || fail "reading $name needs unzip, which is not installed here"
     unzip -tqq "$package" >"$work/test.log" 2>&1 || fail "$name is damaged: it does not read as a ZIP archive"
     unzip -p "$package" "$record_path" 2>/dev/null | head -c 65537 >"$work/recorded" || true
     ;;
@@ -123,6 +125,7 @@ tree=$(field Tree)
 epoch=$(field Source-Date-Epoch)
 command=$(field Build-Command)
 package_name=$(field Package)
+preset=$(field Build-Preset)
 mapfile -t options < <(field Build-Option)
 case "$command" in
   scripts/windows.sh) kind=windows suffix=-win64.zip ;;
@@ -131,6 +134,8 @@ case "$command" in
 esac
 [[ "$package_name" =~ ^zarvik-[0-9A-Za-z.+~-]+$suffix$ ]] || malformed "no valid Package line"
 [[ "$epoch" =~ ^[0-9]{1,12}$ ]] || malformed "no valid Source-Date-Epoch line"
+# Records made before the package scripts took CMake presets name none.
+case "$preset" in "" | windows | windows-local | linux) ;; *) malformed "no known Build-Preset" ;; esac
 if [[ "$commit" == none* ]]; then
   fail "$name was built outside a git checkout, so it names no commit to rebuild"
 fi
@@ -151,10 +156,12 @@ git -C "$root" cat-file -e "$commit^{commit}" 2>/dev/null ||
 worktree="$work/source"
 git -C "$root" worktree add --detach --quiet "$worktree" "$commit" >"$work/worktree.log" 2>&1 ||
   fail "could not check out $commit in a temporary worktree: $(tail -n 1 "$work/worktree.log")"
-# This machine's inputs, read by the commit's own scripts, as the record's
-# were when the package was built.
-[ -f "$worktree/scripts/buildinfo.sh" ] || fail "commit $commit predates build records"
-source "$worktree/scripts/buildinfo.sh"
+# This machine's inputs, read by the commit's own scripts (in scripts/lib/
+# since the package scripts took CMake presets), as the record's were when
+# the package was built.
+buildinfo=$(ls "$worktree"/scripts/lib/buildinfo.sh "$worktree"/scripts/buildinfo.sh 2>/dev/null | head -n 1) ||
+  fail "commit $commit predates build records"
+source "$buildinfo"
 export SOURCE_DATE_EPOCH=$epoch
 
 # differ RECORDED HERE: the inputs whose values differ between two sets of
@@ -202,7 +209,8 @@ if [ "$kind" = windows ]; then
 fi
 
 echo "rebuild check: rebuilding $package_name from $commit" >&2
-bounded "$build_minutes" "the rebuild" bash "$worktree/$command" --build-dir "$work/build" "${options[@]}" >&2
+bounded "$build_minutes" "the rebuild" bash "$worktree/$command" ${preset:+--preset "$preset"} \
+  --build-dir "$work/build" "${options[@]}" >&2
 rebuilt="$work/build/$package_name"
 [ -f "$rebuilt" ] || fail "the rebuild made no $package_name"
 if cmp -s "$package" "$rebuilt"; then
@@ -220,19 +228,8 @@ unpack "$package" "$work/given"
 unpack "$rebuilt" "$work/rebuilt"
 files "$work/given" >"$work/given.files"
 files "$work/rebuilt" >"$work/rebuilt.files"
-echo "rebuild check: $name differs from its rebuild from $commit:"
-# In path order, files only in the rebuild last.
-awk -F '\t' 'function seen(path) { if (!(path in state)) order[++paths] = path; state[path] = 1 }
-  NR == FNR { seen($1); given[$1] = $2 " bytes, sha256 " $3; next }
-  { seen($1); rebuilt[$1] = $2 " bytes, sha256 " $3 }
-  END {
-    for (i = 1; i <= paths; i++) {
-      path = order[i]
-      if (!(path in given)) given[path] = "missing"
-      if (!(path in rebuilt)) rebuilt[path] = "missing"
-      if (given[path] != rebuilt[path]) print "  " path "\n    package: " given[path] "\n    rebuild: " rebuilt[path]
-    }
-  }' "$work/given.files" "$work/rebuilt.files" >"$work/differences"
+echo "rebuild check: $name differs from its rebuild from $commit (path, size, SHA-256):"
+diff "$work/given.files" "$work/rebuilt.files" | sed -n 's/^< /  package: /p; s/^> /  rebuild: /p' >"$work/differences"
 if [ -s "$work/differences" ]; then
   cat "$work/differences"
 else

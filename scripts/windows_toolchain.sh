@@ -25,8 +25,8 @@
 # prefixes after those: cpp-httplib's and nlohmann-json's headers.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-source "$root/scripts/buildinfo.sh"
-source "$root/scripts/build_stage.sh"
+source "$root/scripts/lib/buildinfo.sh"
+source "$root/scripts/lib/build_stage.sh"
 for_tests=0
 [ "${1:-}" = --tests ] && for_tests=1
 
@@ -182,32 +182,15 @@ declare -A built_with=(
   [json]="cmake"
 )
 
-# record NAME SOURCE_PACKAGE VERSION: writes $prefix/buildinfo.txt. A prefix
-# finished before prefixes held records gets one when next used, naming a
-# tool only when its package has not changed since the prefix was finished.
+# record NAME SOURCE_PACKAGE VERSION: writes $prefix/buildinfo.txt.
 record() {
-  local key=${1%%-*} tool line
+  local key=${1%%-*} tool
   {
     echo "Library $2: $3, recipe ${recipe[$key]}"
     for tool in ${built_with[$key]}; do
-      line=$(buildinfo_tool "$tool")
-      if [ -f "$prefix/.complete" ] && ! unchanged_since "$prefix/.complete" "$tool"; then
-        line="${line%%:*}: not recorded (its package changed after this library was built)"
-      fi
-      echo "Library $2 built with $line"
+      echo "Library $2 built with $(buildinfo_tool "$tool")"
     done
-  } >"$prefix/buildinfo.txt.new"
-  mv "$prefix/buildinfo.txt.new" "$prefix/buildinfo.txt"
-}
-# unchanged_since FILE COMMAND: true when dpkg last installed the package of
-# COMMAND before FILE was written.
-unchanged_since() {
-  local package list
-  package=$(buildinfo_tool_package "$2") || return 1
-  for list in "/var/lib/dpkg/info/$package.list" /var/lib/dpkg/info/"$package":*.list; do
-    [ -f "$list" ] && [ ! "$list" -nt "$1" ] && return 0
-  done
-  return 1
+  } >"$prefix/buildinfo.txt"
 }
 
 # ensure NAME SOURCE_PACKAGE BUILD_FUNCTION VERSION...: sets `prefix` to a
@@ -220,10 +203,8 @@ ensure() {
   revision=${recipe[${name%%-*}]}
   for version in "$@"; do
     prefix="$cache/$name-$version-r$revision"
-    if [ -f "$prefix/.complete" ]; then
-      [ -f "$prefix/buildinfo.txt" ] || record "$name" "$package" "$version"
-      return
-    fi
+    # One finished before prefixes held records is built again.
+    [ ! -f "$prefix/.complete" ] || [ ! -f "$prefix/buildinfo.txt" ] || return 0
   done
   for version in "$@"; do
     prefix="$cache/$name-$version-r$revision"

@@ -1,71 +1,16 @@
 # shellcheck shell=bash
 # Drives real programs on a private virtual X display as a person would.
-# Sourced (never run) by tools/run_demo.sh, tests/app/startup_test.sh and
+# Sourced by tools/run_demo.sh, tests/app/startup_test.sh and
 # tests/windows/wine_test.sh, which run with `set -euo pipefail`.
 #
-# Every wait here is bounded. When a bound strikes, or anything else fails,
-# the script stops with "NAME: FAIL: what it waited for" followed by the end
-# of the output of every program it started (each one's stdout and stderr
-# are kept in a file), and everything it started is stopped.
+# Every wait is bounded by display_timeout seconds (60 unless raised: Wine
+# is slower). When a bound strikes, or anything else fails, the script stops
+# with "NAME: FAIL: what it waited for" and the end of the output of every
+# program it started (each one's kept in a file), and everything it started
+# is stopped; display_at_exit COMMAND runs COMMAND then, before the X server
+# stops. display_work is a folder of the script's own, removed at exit.
+# Window ids are xdotool's; titles are matched whole.
 #
-# The display
-#   display_start NAME       Starts an X server of its own (Xvfb -noreset,
-#                            on a free display number, with a cookie) and
-#                            openbox, and waits until openbox manages it, or
-#                            fails at once saying why. NAME prefixes messages.
-#                            Sets DISPLAY, XAUTHORITY, a private
-#                            XDG_RUNTIME_DIR and QT_QPA_PLATFORM=xcb.
-#   display_work             A folder of the script's own, removed at exit.
-#   display_timeout          Seconds each wait may take (default 60: a busy
-#                            machine, or Qt's first start building the font
-#                            cache). Wine is slower: raise it before waiting.
-#   display_at_exit COMMAND  Runs COMMAND at exit, after every program the
-#                            script started has been stopped, before the
-#                            X server is.
-#
-# Programs
-#   display_spawn LOG DIR COMMAND...   Starts COMMAND in DIR in the
-#                            background, stdout and stderr in LOG (shown on
-#                            failure); sets display_pid.
-#   display_wait_exit PID WHAT         Waits for the program to end; sets
-#                            display_exit_code.
-#   display_run SECONDS WHAT COMMAND...  Runs COMMAND in the foreground for
-#                            at most SECONDS; its output is shown if it fails.
-#   display_wait_until CONDITION WHAT  Waits until CONDITION (evaluated) holds.
-#   display_fail MESSAGE     Fails the script, also from inside $(...).
-#
-# Windows and boxes (ids as xdotool prints them)
-#   display_windows TITLE    Ids of the visible windows titled exactly TITLE;
-#                            prints nothing when there are none.
-#   display_wait_window TITLE [PID]    Prints the id of a visible window
-#                            titled exactly TITLE that openbox manages; fails
-#                            early if PID ends first.
-#   display_dismiss ID       Presses Return in box ID and waits until it is
-#                            gone.
-#   display_press_keys ID KEY...       Focuses ID, presses xdotool key names.
-#   display_type ID TEXT     Focuses ID and types TEXT.
-#   display_window_size ID   Prints WIDTHxHEIGHT.
-#
-# Zarvik, as a player uses it
-#   display_main_size        The main window's size: 400x100.
-#   display_open_main LOG DIR COMMAND...  Starts the program as display_spawn
-#                            does and waits for its main window; sets
-#                            display_pid and display_main (its id).
-#   display_click_token ID   Clicks "Token Girin" in the main window ID.
-#   display_click_send ID    Clicks "Replay Gönderin" in the main window ID.
-#   display_enter_token MAIN PID TOKEN Enters TOKEN through "Token Girin" and
-#                            closes the "Kaydedildi" box that follows.
-#   display_close_program MAIN PID WHAT  Closes the main window as a person
-#                            would with the title bar's close button, and
-#                            waits until the program (WHAT, in messages) has
-#                            ended with exit code 0, showing no error box.
-#   display_expect_missing_replay_folder DIR COMMAND...  Starts the program
-#                            in DIR, whose game folder has no replay folder,
-#                            and expects one error box, no main window, and
-#                            exit code -1 (255) once the box is closed.
-#
-# The local score service is testkit/score_service.sh.
-
 display_name=${0##*/}
 display_timeout=60
 display_work=$(mktemp -d)
@@ -146,7 +91,11 @@ on_exit _display_cleanup
 trap 'exit 1' USR1
 
 display_at_exit() { display_exit_hooks+=("$1"); }
+# ok WHAT: says that a check passed; one that fails stops the script.
+ok() { echo "ok: $*"; }
 
+# display_spawn LOG DIR COMMAND...: starts COMMAND in DIR, its output in LOG
+# (shown on failure); sets display_pid.
 display_spawn() {
   local log=$1 dir=$2
   shift 2
@@ -157,6 +106,7 @@ display_spawn() {
   display_logs+=("$log")
 }
 
+# display_run SECONDS WHAT COMMAND...: runs COMMAND for at most SECONDS.
 display_run() {
   local seconds=$1 what=$2 log status=0
   shift 2
@@ -185,6 +135,8 @@ display_wait_until() {
   done
 }
 
+# display_wait_exit PID WHAT: waits for the program to end; sets
+# display_exit_code.
 display_wait_exit() {
   local pid=$1 i
   display_wait_until "! _display_alive $pid" "$2"
@@ -196,6 +148,8 @@ display_wait_exit() {
   display_pids=("${display_pids[@]}")
 }
 
+# display_start NAME: an X server of its own (Xvfb on a free display number,
+# with a cookie) managed by openbox; NAME prefixes the messages.
 display_start() {
   display_name=$1
   local auth="$display_work/Xauthority" cookie number=
@@ -255,6 +209,8 @@ _display_managed() {
   timeout 20 wmctrl -l 2>/dev/null | awk '{print $1}' | grep -q -x "$hex"
 }
 
+# display_wait_window TITLE [PID]: prints the id of a visible window titled
+# TITLE that openbox manages; fails early if PID ends first.
 display_wait_window() {
   local title=$1 pid=${2:-} deadline=$((SECONDS + display_timeout)) id seen=
   while :; do
@@ -304,6 +260,7 @@ _display_until_gone() {
   done
 }
 
+# display_dismiss ID: presses Return in box ID until it is gone.
 display_dismiss() {
   _display_until_gone "$1" "box $1 to close on Return" "" xdotool windowfocus --sync "$1" key Return
 }
@@ -315,6 +272,7 @@ display_press_keys() {
   _display_x xdotool windowfocus --sync "$id" key "$@"
 }
 
+# display_type ID TEXT
 display_type() {
   _display_x xdotool windowfocus --sync "$1" type --delay 30 "$2"
 }
@@ -332,6 +290,8 @@ display_click_send() { _display_x xdotool mousemove --window "$1" 200 72 click 1
 # A window titled Zarvik may also be Qt's own box for a platform plugin that
 # fails to load (titled "zarvik", which the title search, ignoring case, also
 # finds): only the main window has this size.
+# display_open_main LOG DIR COMMAND...: display_spawn, then waits for the
+# main window; sets display_main.
 display_open_main() {
   local size
   display_spawn "$@"
@@ -341,6 +301,8 @@ display_open_main() {
     display_fail "the window titled Zarvik is $size, not the main window's $display_main_size"
 }
 
+# display_enter_token MAIN PID TOKEN: through "Token Girin", closing the
+# "Kaydedildi" box that follows.
 display_enter_token() {
   local main=$1 program=$2 token=$3 dialog
   display_click_token "$main"
@@ -363,6 +325,8 @@ display_close_program() {
   [ "$display_exit_code" -eq 0 ] || display_fail "exit code $display_exit_code after closing the window of $what"
 }
 
+# display_expect_missing_replay_folder DIR COMMAND...: in DIR, whose game
+# folder lacks its replay folder, one error box, no window, exit code -1.
 display_expect_missing_replay_folder() {
   local dir=$1 program box
   shift
@@ -375,3 +339,23 @@ display_expect_missing_replay_folder() {
   display_wait_exit "$program" "the program to end once its box was closed"
   [ "$display_exit_code" -eq 255 ] || display_fail "exit code $display_exit_code, expected -1 (255)"
 }
+
+# The local score service of a Linux build tree (BUILD), on the port that
+# its zarvik-local reports to.
+#   score_service_start BUILD LOG [KNOBS...]  Starts it and waits until it
+#       listens; the reports it accepts go to LOG, one a line, its request
+#       log to LOG.requests. Sets score_service_pid.
+#   score_service_answered LOG STATUS  How many requests it answered so.
+score_service_start() {
+  local log=$2
+  "$1/tools/zarvik-score-service" "${@:3}" >"$log" 2>"$log.requests" &
+  score_service_pid=$!
+  display_pids+=("$score_service_pid")
+  display_logs+=("$log.requests")
+  # One that cannot listen (another holds the port) exits at once, saying why.
+  display_wait_until "grep -qs ' listening on ' '$log.requests' || ! _display_alive $score_service_pid" \
+    "the score service to listen"
+  _display_alive "$score_service_pid" || display_fail "the score service did not start"
+}
+score_service_answered() { grep -c -- "-> $2\$" "$1.requests" || true; }
+score_service_stop() { _display_stop "$score_service_pid"; }

@@ -1,7 +1,9 @@
-// zarvik-score-service --port P --cert FILE --key FILE [--status S]
+// zarvik-score-service [--port P] [--cert FILE --key FILE] [--status S]
 // Runs the local score service on https://127.0.0.1:P/upload/th10 and prints
-// each accepted report on its own line until SIGINT or SIGTERM. With
-// --status, every upload is answered with S instead (for tests of refusals).
+// each accepted report on its own line until SIGINT or SIGTERM. P is the
+// port that this build's zarvik-local reports to, and the certificate is the
+// build's test server certificate, unless given. With --status, every upload
+// is answered with S instead (for tests of refusals).
 
 #include "testkit/score_service.h"
 
@@ -14,7 +16,7 @@
 namespace {
 
 int usage() {
-    std::cerr << "usage: zarvik-score-service --port P --cert FILE --key FILE [--status S]\n";
+    std::cerr << "usage: zarvik-score-service [--port P] [--cert FILE --key FILE] [--status S]\n";
     return 2;
 }
 
@@ -29,8 +31,8 @@ int number_in(const std::string& text, long low, long high) {
 } // namespace
 
 int main(int argc, char** argv) {
-    int port = -1, status = 0;
-    std::string cert, key;
+    int port = ZARVIK_LOCAL_PORT, status = 0;
+    std::string cert = ZARVIK_TEST_CERT_DIR "/server.pem", key = ZARVIK_TEST_CERT_DIR "/server.key";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         const std::string value = argv[i + 1];
@@ -48,7 +50,7 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
-    if (argc % 2 == 0 || port < 0 || cert.empty() || key.empty())
+    if (argc % 2 == 0 || cert.empty() || key.empty())
         return usage();
 
     // Blocked before the service starts its threads, so that they inherit the

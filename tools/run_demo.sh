@@ -11,9 +11,6 @@ auto=0
 kit="$(dirname "$0")/../testkit"
 # shellcheck source=testkit/display.sh
 . "$kit/display.sh"
-# shellcheck source=testkit/score_service.sh
-. "$kit/score_service.sh"
-score_service_init "$build"
 certs="$build/tools/test-certs"
 demo="$build/demo"
 rm -rf "$demo"
@@ -27,10 +24,10 @@ cp "$build/app/zarvik-local" "$demo/game/zarvik/zarvik"
 cp "$certs/ca.pem" "$demo/game/zarvik/cacert.pem"
 
 log="$demo/service.log"
-score_service_start "$log"
+score_service_start "$build" "$log"
 tail -n +1 -f "$log" --pid "$score_service_pid" &
 
-echo "Demo game folder: $demo/game ($replays replays); score service on https://localhost:$score_service_port"
+echo "Demo game folder: $demo/game ($replays replays); $(sed -n 's/^zarvik-score-service: //p' "$log.requests")"
 echo "Zarvik's own console output goes to $demo/zarvik.out"
 if [ "$auto" -eq 0 ]; then
   echo 'Press "Token Girin", type any token and confirm: Zarvik saves it and sends every replay.'

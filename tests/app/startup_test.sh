@@ -9,8 +9,6 @@ program=$(realpath "$1")
 kit="$(dirname "$0")/../../testkit"
 # shellcheck source=testkit/display.sh
 . "$kit/display.sh"
-# shellcheck source=testkit/tally.sh
-. "$kit/tally.sh"
 display_start startup_test
 work=$display_work
 
@@ -26,4 +24,3 @@ touch "$work/game/th10.exe"
 display_open_main "$work/game.out" "$work/game/zarvik" "$program"
 display_close_program "$display_main" "$display_pid" "the program"
 ok "window shown at $display_main_size and closed with exit code 0, no error box"
-tally_summary

@@ -16,17 +16,14 @@
 #   that differs, and before building anything, a package without a
 #   record, a damaged one, one of a commit this checkout lacks, one built
 #   from changes not committed, and one whose recorded tool differs from
-#   this machine's; and leaves nothing behind, even when stopped mid-build;
-# - the Windows toolchain gives a library finished before its cache kept
-#   records one, naming its tools only when they have not changed since.
+#   this machine's; and leaves nothing behind, even when stopped mid-build.
 set -euo pipefail
 root=$(realpath "$1")
 zip=$(realpath "$2")
 tgz=$(realpath "$3")
 public_cas=/usr/share/ca-certificates/mozilla
 objdump=x86_64-w64-mingw32-objdump
-source "$root/scripts/pack.sh"
-source "$root/testkit/tally.sh"
+source "$root/scripts/lib/pack.sh"
 commit_time=$(TZ=UTC date -d "@$(pack_source_date "$root")" '+%a %b %e %H:%M:%S %Y')
 work=$(mktemp -d)
 # A rebuild check started in the background runs in a process group of its
@@ -47,6 +44,7 @@ fail() {
   echo "FAIL: $*" >&2
   exit 1
 }
+ok() { echo "ok: $*"; }
 
 mkdir -p "$work/windows" "$work/linux"
 (cd "$work/windows" && unzip -q "$zip")
@@ -166,20 +164,24 @@ altered() {
   fi
   echo "$out"
 }
-# Each refusal: the package, what its message must say, and how many lines
-# it may take. Nothing is built, and the temporary worktree goes.
+# Each refusal: the package, what its message must say, how many lines it
+# may take, and the PATH it is checked with (this one unless given). Nothing
+# is built, and the temporary worktree goes.
 rebuild_tmp=$work/rebuild-tmp
-mkdir -p "$rebuild_tmp"
+mkdir -p "$rebuild_tmp" "$work/no-unzip"
+for tool in /usr/bin/*; do [ "${tool##*/}" = unzip ] || ln -s "$tool" "$work/no-unzip/"; done
 clean="s/^Tree: .*/Tree: clean/"
-while IFS='|' read -r package expected lines; do
+while IFS='|' read -r package expected lines path; do
   status=0
-  TMPDIR=$rebuild_tmp timeout 120 bash "$root/scripts/rebuild_check.sh" "$package" >"$work/refusal" 2>&1 || status=$?
+  PATH=${path:-$PATH} TMPDIR=$rebuild_tmp timeout 120 bash "$root/scripts/rebuild_check.sh" "$package" \
+    >"$work/refusal" 2>&1 || status=$?
   [ "$status" -eq 1 ] && grep -q -E "$expected" "$work/refusal" && [ "$(wc -l <"$work/refusal")" -le "$lines" ] ||
     fail "rebuild_check.sh $package (status $status) did not say \"$expected\" in $lines lines: $(cat "$work/refusal")"
   [ -z "$(ls -A "$rebuild_tmp")" ] && ! git -C "$root" worktree list | grep -q -F "$rebuild_tmp" ||
     fail "rebuild_check.sh $package left its temporary worktree behind"
 done <<EOF_REFUSALS
 $(altered windows drop)|holds no build record|1
+$zip|needs unzip, which is not installed|1|$work/no-unzip
 $(altered linux truncate)|is damaged|1
 $(altered windows truncate)|is damaged|1
 $(altered linux "s/^Commit: .*/Commit: $(printf '0%.0s' {1..40})/; $clean")|which this checkout .* does not have|1
@@ -211,27 +213,3 @@ checker=
   fail "rebuild_check.sh stopped mid-build left its temporary worktree behind"
 ok "rebuild_check.sh refuses packages it cannot rebuild the same, naming why, and leaves nothing behind"
 
-# A cache whose libraries were finished before prefixes held records: one
-# long ago, before this machine's tools were installed, two just now.
-cache=$work/cache/zarvik/win64
-installed() { dpkg-query -W -f '${Version}' "$1"; }
-revision() { sed -n "s/.*\\[$1\\]=\\([0-9]*\\).*/\\1/p" "$root/scripts/windows_toolchain.sh"; }
-openssl_prefix=$cache/openssl-$(installed libssl-dev)-r$(revision openssl)
-for prefix in "$openssl_prefix" "$cache/qtbase-$(installed qt6-base-dev)-r$(revision qtbase)" \
-  "$cache/curl-with-$(basename "$openssl_prefix")-$(installed libcurl4-openssl-dev)-r$(revision curl)"; do
-  mkdir -p "$prefix"
-  touch "$prefix/.complete"
-done
-touch -d @0 "$openssl_prefix/.complete"
-XDG_CACHE_HOME=$work/cache timeout 120 bash "$root/scripts/windows_toolchain.sh" >"$work/prefixes" 2>"$work/toolchain.log" ||
-  fail "the toolchain did not hand out the finished libraries: $(tail -n 3 "$work/toolchain.log")"
-grep -q -x "Library openssl: $(installed libssl-dev), recipe [0-9]*" "$openssl_prefix/buildinfo.txt" &&
-  grep -q -x "Library openssl built with make: not recorded (its package changed after this library was built)" \
-    "$openssl_prefix/buildinfo.txt" || fail "the old OpenSSL's record: $(cat "$openssl_prefix/buildinfo.txt")"
-buildinfo_windows_libraries "$(cat "$work/prefixes")" >"$work/libraries"
-grep -q -x "Library qt6-base built with cmake: $(buildinfo_tool cmake | sed 's/^cmake: //')" "$work/libraries" &&
-  grep -q "^Library curl: $(installed libcurl4-openssl-dev), recipe" "$work/libraries" ||
-  fail "the libraries finished just now lack their tools: $(cat "$work/libraries")"
-ok "the Windows toolchain writes a missing library record, naming its tools only when unchanged since the library was built"
-
-tally_summary

@@ -17,16 +17,11 @@ helpers=$(realpath "$4")
 kit="$(dirname "$0")/../../testkit"
 # shellcheck source=testkit/display.sh
 . "$kit/display.sh"
-# shellcheck source=testkit/score_service.sh
-. "$kit/score_service.sh"
-# shellcheck source=testkit/tally.sh
-. "$kit/tally.sh"
-score_service_init "$linux_build"
 certs="$linux_build/tools/test-certs"
 work=$display_work
 
-# shellcheck source=testkit/wine.sh
-. "$kit/wine.sh"
+# shellcheck source=tests/windows/wine.sh
+. "$(dirname "$0")/wine.sh"
 wine_use "$work/wine"
 display_at_exit wine_stop
 
@@ -156,12 +151,12 @@ run_scan() {
   display_close_program "$display_main" "$display_pid" "$name"
 }
 
-score_service_start "$work/linux.log"
+score_service_start "$linux_build" "$work/linux.log"
 run_scan linux "$game/linux" "$work/linux.log" 200 ./zarvik-local
 score_service_stop
 sort "$work/linux.log" >"$work/linux.reports"
 
-score_service_start "$work/windows.log"
+score_service_start "$linux_build" "$work/windows.log"
 run_scan windows "$game/zarvik" "$work/windows.log" 200 wine zarvik.exe
 sort "$work/windows.log" >"$work/windows.reports"
 [ "$(wc -l <"$work/windows.reports")" -eq "$replays" ] ||
@@ -223,7 +218,7 @@ SignatureAlgorithms = RSA+SHA256
 CNF
 set_user_variable OPENSSL_CONF "$(winepath -w "$work/breaks-tls.cnf")"
 set_user_variable SSLKEYLOGFILE "$(winepath -w "$work/tls-keys.log")"
-score_service_start "$work/configured.log"
+score_service_start "$linux_build" "$work/configured.log"
 run_scan configured "$game/zarvik" "$work/configured.log" 200 wine zarvik.exe
 score_service_stop
 [ ! -e "$work/tls-keys.log" ] || display_fail "SSLKEYLOGFILE was obeyed: the TLS keys are in tls-keys.log"
@@ -231,4 +226,3 @@ display_run 120 "clearing OPENSSL_CONF" wine reg delete 'HKCU\Environment' /v OP
 display_run 120 "clearing SSLKEYLOGFILE" wine reg delete 'HKCU\Environment' /v SSLKEYLOGFILE /f
 ok "OPENSSL_CONF and SSLKEYLOGFILE are ignored: $replays replays sent, no key log written"
 
-tally_summary

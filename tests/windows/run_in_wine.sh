@@ -2,17 +2,17 @@
 # Runs one Windows test program under Wine: ctest's emulator for the test
 # suites built for Windows (CMAKE_CROSSCOMPILING_EMULATOR).
 #   run_in_wine.sh PREFIX DLL_FOLDERS PROGRAM [ARGUMENTS...]
-# PREFIX is the build tree's own Wine prefix, made by the first test that
-# needs it; DLL_FOLDERS the folders, separated by colons, of the DLLs the
-# programs load (Qt, libcurl, OpenSSL, the MinGW-w64 runtime). The program
-# gets ZARVIK_WINE_TIMEOUT seconds (280 unless set), less than its ctest
-# TIMEOUT, so that it is Wine that ends a hung program, not ctest. Whoever
-# runs ctest stops the prefix's wineserver afterwards (scripts/windows_tests.sh).
+# PREFIX is the build tree's own Wine prefix, which a ctest fixture makes
+# before the first test and stops after the last (wine.sh); DLL_FOLDERS the
+# folders, separated by colons, of the DLLs the programs load (Qt, libcurl,
+# OpenSSL, the MinGW-w64 runtime). The program gets ZARVIK_WINE_TIMEOUT
+# seconds (280 unless set), less than its ctest TIMEOUT, so that it is Wine
+# that ends a hung program, not ctest.
 set -euo pipefail
 prefix=$1 dll_folders=$2
 shift 2
 
-# shellcheck source=testkit/wine.sh
+# shellcheck source=tests/windows/wine.sh
 . "$(dirname "$0")/wine.sh"
 wine_use "$prefix"
 # No display: windows go to Wine's null driver, and the widgets under test
@@ -26,18 +26,6 @@ for folder in "${folders[@]}"; do
   wine_path+="${wine_path:+;}Z:${folder//\//\\}"
 done
 export WINEPATH=$wine_path
-
-# One test makes the prefix; the others wait for it, at most 20 minutes.
-exec 9>"$prefix.lock"
-if ! flock -w 1200 9; then
-  echo "run_in_wine: waited 20 minutes for the Wine prefix $prefix to be made" >&2
-  exit 1
-fi
-if [ ! -f "$prefix/.made" ]; then
-  wine_make_prefix "$prefix.log" --no-display
-  touch "$prefix/.made"
-fi
-exec 9>&-
 
 # Wine 8 itself now and then faults as a program ends, in a thread of the
 # program that has just ended too (libcurl's name lookup, in about one in
@@ -56,7 +44,7 @@ show_errors() {
   cat "$errors" >&2
   rm -f "$errors"
 }
-source "$(dirname "$0")/../scripts/lib/on_exit.sh"
+source "$(dirname "$0")/../../scripts/lib/on_exit.sh"
 on_exit show_errors
 started=$SECONDS
 status=0

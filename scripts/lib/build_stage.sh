@@ -70,7 +70,7 @@ stop_stage() {
   [ -z "$stage_pid" ] || kill -TERM -- "-$stage_pid" 2>/dev/null
 }
 # shellcheck source=scripts/lib/on_exit.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib/on_exit.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/on_exit.sh"
 on_exit stop_stage
 # True once process $1 has ended, false when a minute passed first.
 wait_a_minute_for() {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A local certificate authority in this machine's trust store, as an
 # administrator may add one, so that the package builds show that none
-# reaches a package. Only as root; otherwise it says so and plants nothing.
+# reaches a package (a fixture of tests/system). Only as root; otherwise it
+# says so and plants nothing.
 #   local_ca.sh plant     plants it and checks that it reached the system's
 #                         bundle, /etc/ssl/certs/ca-certificates.crt
 #   local_ca.sh unplant   removes it if planted; safe to run at any time
@@ -9,7 +10,7 @@
 set -euo pipefail
 planted=/usr/local/share/ca-certificates/zarvik-check-planted.crt
 bundle=/etc/ssl/certs/ca-certificates.crt
-source "$(dirname "$0")/../lib/on_exit.sh"
+source "$(dirname "$0")/../../scripts/lib/on_exit.sh"
 remove_temporaries() { rm -f "$log" "$key"; }
 
 plant() {

@@ -16,15 +16,22 @@ pack_source_date() {
   fi
 }
 
-# pack_start ROOT DEFAULT_BUILD ARGS...: the package scripts' common start.
-# Sets `root`, `build` (BUILD from a leading "--build-dir BUILD", else
-# ROOT/DEFAULT_BUILD) and `cmake_options` (the other ARGS), and exports the
+# pack_start ROOT PRESET ARGS...: the package scripts' common start, for
+# the CMake configure preset PRESET (CMakePresets.json). Sets `root`,
+# `preset` (NAME from a leading "--preset NAME", else PRESET), `build`
+# (BUILD from a leading "--build-dir BUILD", else the preset's folder,
+# ROOT/build-NAME) and `cmake_options` (the other ARGS), and exports the
 # commit's time as SOURCE_DATE_EPOCH for the pack and the strip tool, which
 # writes it into the programs' PE headers.
 pack_start() {
   root=$1
-  build="$root/$2"
+  preset=$2
   shift 2
+  if [ "${1:-}" = --preset ]; then
+    preset=$2
+    shift 2
+  fi
+  build="$root/build-$preset"
   if [ "${1:-}" = --build-dir ]; then
     build=$(realpath -m "$2")
     shift 2
@@ -38,14 +45,11 @@ pack_start() {
   export SOURCE_DATE_EPOCH
 }
 
-# pack_build CMAKE_ARGS...: configures `build` in release mode with the
-# given arguments and the builder's `cmake_options`, without the test, demo
-# and benchmark parts, builds the program and sets `version`.
+# pack_build [CMAKE_ARGS...]: configures `build` with the preset, the given
+# arguments and the builder's `cmake_options`, builds it and sets `version`.
 pack_build() {
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" \
-    -DZARVIK_BUILD_TESTS=OFF -DZARVIK_BUILD_DEMO=OFF -DZARVIK_BUILD_BENCHMARKS=OFF \
-    "${cmake_options[@]}" >/dev/null
-  cmake --build "$build" --target zarvik
+  (cd "$root" && cmake --preset "$preset" -B "$build" "$@" "${cmake_options[@]}" >/dev/null)
+  cmake --build "$build"
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
 }
 
@@ -91,6 +95,7 @@ pack_record() {
     echo "Format: zarvik-buildinfo 1"
     echo "Package: $2"
     echo "Build-Command: $3"
+    echo "Build-Preset: $preset"
     for option in "${cmake_options[@]}"; do
       echo "Build-Option: $option"
     done

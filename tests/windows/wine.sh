@@ -1,6 +1,7 @@
 # shellcheck shell=bash
-# A Wine prefix of a test's own. Sourced by tests/windows/wine_test.sh,
-# testkit/run_in_wine.sh and scripts/windows_tests.sh.
+# A Wine prefix of a test's own. Sourced by wine_test.sh and run_in_wine.sh;
+# run as the Windows suites' fixture, it makes or stops one:
+#   wine.sh make|stop PREFIX
 #   wine_use PREFIX          Exports WINEPREFIX and what every test runs Wine
 #                            with: no Mono or Gecko to offer (they would be
 #                            downloaded), no debug output, and a UTF-8 locale
@@ -58,3 +59,15 @@ wine_stop() {
   rm -rf "$server_dir"
   return 0
 }
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  set -euo pipefail
+  wine_use "$2"
+  case "$1" in
+    make)
+      unset DISPLAY WAYLAND_DISPLAY
+      wine_make_prefix "$2.log" --no-display
+      ;;
+    stop) wine_stop ;;
+  esac
+fi
