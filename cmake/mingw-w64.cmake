@@ -1,8 +1,6 @@
 # Cross-builds for 64-bit Windows with Debian's MinGW-w64 (the POSIX-thread
 # flavour, which std::thread and Qt need). The libraries built for Windows
-# come from ZARVIK_WIN64_PREFIXES, a list of install prefixes: when it is not
-# given, scripts/windows_toolchain.sh names them, building them first when
-# its cache lacks them (with the test suites' header-only libraries too).
+# come from ZARVIK_WIN64_PREFIXES, a list of install prefixes.
 
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
@@ -10,18 +8,6 @@ set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 
-if(NOT ZARVIK_WIN64_PREFIXES)
-  set(toolchain_options "")
-  if(ZARVIK_BUILD_TESTS)
-    set(toolchain_options --tests)
-  endif()
-  execute_process(COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/../scripts/windows_toolchain.sh ${toolchain_options}
-                  OUTPUT_VARIABLE ZARVIK_WIN64_PREFIXES OUTPUT_STRIP_TRAILING_WHITESPACE
-                  RESULT_VARIABLE toolchain_result)
-  if(NOT toolchain_result EQUAL 0)
-    message(FATAL_ERROR "The Windows libraries could not be built (scripts/windows_toolchain.sh)")
-  endif()
-endif()
 # Try-compiles get the prefixes too.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZARVIK_WIN64_PREFIXES)
 set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${ZARVIK_WIN64_PREFIXES})

@@ -54,6 +54,7 @@ if(WIN32 AND CMAKE_CROSSCOMPILING)
     set(zarvik_dll_folders \"${zarvik_dll_folders}\")
     set(zarvik_plugins \"platforms/qwindows.dll\t$<TARGET_FILE:Qt6::QWindowsIntegrationPlugin>\"
                        \"styles/qwindowsvistastyle.dll\t$<TARGET_FILE:Qt6::QWindowsVistaStylePlugin>\")
+    set(zarvik_dll_names \"${PROJECT_BINARY_DIR}/dll-names\")
     set(zarvik_shipped_list \"${PROJECT_BINARY_DIR}/shipped-dlls.txt\")")
   install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/install_dlls.cmake)
 endif()

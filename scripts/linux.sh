@@ -31,5 +31,5 @@ mapfile -t system_files <"$build/system-files.txt"
 } | pack_record "$folder/licenses/buildinfo.txt" "$(basename "$archive")" scripts/linux.sh
 pack_normalise "$folder" "$SOURCE_DATE_EPOCH"
 pack_tgz "$staging" zarvik "$archive"
-pack_checksum "$archive" "$folder/licenses/buildinfo.txt"
+pack_checksum "$archive" "$folder"
 echo "linux: $archive"

@@ -52,5 +52,5 @@ mapfile -t shipped < <(cut -f 2 "$build/shipped-dlls.txt")
 } | pack_record "$folder/licenses/buildinfo.txt" "$(basename "$zip")" scripts/windows.sh
 pack_normalise "$folder" "$SOURCE_DATE_EPOCH"
 pack_zip "$staging" zarvik "$zip"
-pack_checksum "$zip" "$folder/licenses/buildinfo.txt"
+pack_checksum "$zip" "$folder"
 echo "windows: $zip ($(find "$folder" -maxdepth 1 -iname '*.dll' | wc -l) DLLs)"

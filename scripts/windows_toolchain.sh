@@ -1,28 +1,21 @@
 #!/usr/bin/env bash
 # Builds the Windows libraries that Zarvik links (OpenSSL, libcurl and Qt's
-# qtbase) with Debian's MinGW-w64, from Debian's own source packages at exactly
-# the versions installed on this machine, so that the host's moc, rcc and uic
-# match the Qt they serve.
+# qtbase) with Debian's MinGW-w64, from Debian's own source packages at
+# exactly the versions installed here, so that the host's moc, rcc and uic
+# match the Qt they serve. Each library gets a prefix in the cache folder,
+# named by its version and this recipe's revision and reused when present;
+# it counts as finished once its ".complete" marker is written, after its
+# record (buildinfo.txt). An interrupted build resumes in its work folder.
+# File names are mapped to a fixed root, time stamps come from the source
+# package's changelog and the PE headers carry no link time, so that the
+# libraries come out the same whenever they are built (see "sorts after
+# /usr" below for where).
 #
-# Each library gets its own prefix under the cache folder, named by its
-# version and by this recipe's revision, and reused when present. A prefix
-# counts as finished only once its ".complete" marker is written, last, after
-# "buildinfo.txt", its record of what it was built from and with. An
-# interrupted build keeps its work folder (cache/work/NAME-VERSION-rRECIPE)
-# and the next run picks up where it stopped.
-#
-# The libraries come out the same, byte for byte, whenever they are built and
-# in whichever cache folder below /home, /root or /tmp (see the warning
-# below): file names are mapped to a fixed root, time stamps come from the
-# source package's changelog, and the PE headers carry no link time. They
-# are linked for ASLR (high entropy) and DEP.
-#
-# Prints progress on standard error, at least a line a minute while a stage
-# runs, and on standard output the finished prefixes, separated by
-# semicolons (a CMake list): Qt's, libcurl's and OpenSSL's.
+# Prints progress on standard error, at least a line a minute, and on
+# standard output the finished prefixes as a CMake list: Qt's, libcurl's and
+# OpenSSL's, then with --tests cpp-httplib's and nlohmann-json's headers,
+# which only the test suites build with.
 #   windows_toolchain.sh [--tests]
-# --tests also prepares what only the test suites build with and prints its
-# prefixes after those: cpp-httplib's and nlohmann-json's headers.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/lib/buildinfo.sh"
@@ -236,13 +229,12 @@ ensure() {
 }
 
 mkdir -p "$cache/work"
-# The linker orders a DLL's imports by the names of the import libraries,
-# so the order between these and MinGW-w64's own (below /usr) depends on
-# where the cache is. Every cache below /home, /root or /tmp gives the
-# order of the released packages; another place builds other bytes.
+# The linker orders a DLL's imports by the paths of the import libraries,
+# so where the cache sorts among MinGW-w64's folders shapes the bytes; the
+# build records say where (buildinfo_windows_libraries).
 if [[ "$cache" > /usr/lib/gcc ]]; then
-  say "warning: $cache sorts after /usr; DLLs linked here list their imports in another order"
-  say "than those built in a home folder, and packages will not match released ones byte for byte"
+  say "warning: $cache sorts after /usr/lib/gcc; what is linked here lists its imports in another"
+  say "order than in a cache below /home, /root or /tmp, as the build record says (Library cache)"
 fi
 # One build at a time: a second run waits for the first and then finds its
 # prefixes finished.

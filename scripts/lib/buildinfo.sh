@@ -82,12 +82,21 @@ buildinfo_linux_libraries() {
 
 # buildinfo_windows_libraries PREFIXES: the records of the Windows libraries
 # in PREFIXES (windows_toolchain.sh's output), which the toolchain writes
-# into each prefix it hands out.
+# into each prefix it hands out, and where their cache folder sorts among
+# MinGW-w64's own: the linker orders the imports of every DLL and program
+# linked against them by the paths of the import libraries.
 buildinfo_windows_libraries() {
-  local prefix
+  local prefix place
   local -a prefixes
   IFS=';' read -r -a prefixes <<<"$1"
   for prefix in "${prefixes[@]}"; do
     cat "$prefix/buildinfo.txt"
   done
+  place=$(printf '%s\n' "${prefixes[0]}" /usr/lib/gcc /usr/x86_64-w64-mingw32 | LC_ALL=C sort |
+    grep -n -x -F "${prefixes[0]}" | cut -d : -f 1)
+  case "$place" in
+    1) echo "Library cache: sorts before /usr/lib/gcc" ;;
+    2) echo "Library cache: sorts between /usr/lib/gcc and /usr/x86_64-w64-mingw32" ;;
+    *) echo "Library cache: sorts after /usr/x86_64-w64-mingw32" ;;
+  esac
 }

@@ -114,11 +114,14 @@ pack_record() {
   } >"$1"
 }
 
-# pack_checksum FILE RECORD: FILE.sha256 beside it, as sha256sum -c reads it,
-# and FILE.buildinfo: its build record RECORD with FILE's checksum added.
+# pack_checksum FILE FOLDER: beside FILE, FILE.sha256 as sha256sum -c reads
+# it, FILE.buildinfo (FOLDER's build record with FILE's checksum added) and
+# FILE.spdx (FOLDER's list of components), for where the package is published.
 pack_checksum() {
   (cd "$(dirname "$1")" && sha256sum "$(basename "$1")" >"$(basename "$1").sha256")
-  { cat "$2" && echo "Checksum-SHA256: $(cut -d ' ' -f 1 "$1.sha256") $(basename "$1")"; } >"$1.buildinfo"
+  { cat "$2/licenses/buildinfo.txt" && echo "Checksum-SHA256: $(cut -d ' ' -f 1 "$1.sha256") $(basename "$1")"; } \
+    >"$1.buildinfo"
+  cp "$2/licenses/components.spdx" "$1.spdx"
 }
 
 # Qt's licence, for its libraries and its translations.

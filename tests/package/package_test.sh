@@ -136,7 +136,7 @@ for package in windows linux; do
 done
 for line in "Library qt6-base: .*, recipe [0-9]" "Library openssl: .*, recipe [0-9]" "Library curl: .*, recipe [0-9]" \
   "Library qt6-base built with x86_64-w64-mingw32-g++-posix: .*[0-9]" "Tool zip: .*Zip [0-9]" \
-  "Tool x86_64-w64-mingw32-ld: .*[0-9]"; do
+  "Tool x86_64-w64-mingw32-ld: .*[0-9]" "Library cache: sorts before /usr/lib/gcc"; do
   grep -q "^$line" "$work/windows/$record" || fail "the Windows record has no line \"$line\""
 done
 for line in "Library qt6-base: .*, the system's" "Tool tar: .*[0-9]" "Tool gzip: .*[0-9]" "Package ca-certificates: [0-9]"; do
@@ -187,6 +187,7 @@ $(altered windows truncate)|is damaged|1
 $(altered linux "s/^Commit: .*/Commit: $(printf '0%.0s' {1..40})/; $clean")|which this checkout .* does not have|1
 $(altered linux "s/^Tree: .*/Tree: dirty (changes not committed)/")|with changes not committed|1
 $(altered windows "s/^Tool zip: .*/Tool zip: Zip 9.9/; $clean")|^  Tool zip: recorded Zip 9.9; here .*Zip 3|2
+$(altered windows "s/^Library cache: .*/Library cache: sorts after \/usr\/x86_64-w64-mingw32/; $clean")|^  Library cache: recorded sorts after .*; here sorts before|3
 $(altered linux "s/^Package ca-certificates: .*/Package ca-certificates: 1/; $clean")|^  Package ca-certificates: recorded 1; here|2
 EOF_REFUSALS
 # Stopped while it rebuilds, it stops the build and cleans up just the same.
