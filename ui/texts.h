@@ -19,6 +19,14 @@ inline constexpr char token_not_saved[] = "Pim Tokeninizi Kaydedemedi!";
 inline constexpr char no_saved_token[] = "Pim Kayıtlı Token Bulamadı!";
 inline constexpr char missing_ca[] = "Kayıp CA";
 
+// A protection that could not be set up at start: the program does not start
+// without it.
+inline constexpr char dll_folders_not_limited[] =
+    "Zarvik güvenle başlatılamadı: kütüphanelerin yalnızca Zarvik'in kendi klasöründen ve "
+    "Windows'un System32 klasöründen yüklenmesi sağlanamadı.";
+inline constexpr char openssl_config_not_ignored[] =
+    "Zarvik güvenle başlatılamadı: OpenSSL'in bir ayar dosyası okuması engellenemedi.";
+
 // A replay that could not be sent: this lead, one of the reasons below, and
 // the transfer library's code as "(curl N)", which a player can quote when
 // asking for help.
