@@ -34,6 +34,9 @@ inline constexpr char send_failed[] = "Replay gönderilemedi: ";
 inline constexpr char send_failed_no_network[] =
     "İnternet bağlantınız yok ya da skor sunucusunun adresi bulunamadı. "
     "Lütfen bağlantınızı kontrol edin.";
+inline constexpr char send_failed_no_proxy[] =
+    "Bilgisayarınızda ayarlı vekil sunucunun (proxy) adı bulunamadı. Lütfen proxy ayarınızı "
+    "(https_proxy, ALL_PROXY) kontrol edin.";
 inline constexpr char send_failed_no_connection[] =
     "Skor sunucusuna bağlanılamadı. Lütfen biraz sonra yeniden deneyin.";
 inline constexpr char send_failed_timed_out[] =
@@ -47,6 +50,8 @@ inline constexpr char send_failed_too_many_redirects[] =
 inline constexpr char send_failed_other_origin[] =
     "Skor sunucusu replayi başka bir adrese yönlendirdi; Zarvik tokeninizi korumak için bu "
     "yönlendirmeyi izlemedi.";
+inline constexpr char send_failed_bad_redirect[] =
+    "Skor sunucusu replayi geçersiz bir adrese yönlendirdi.";
 inline constexpr char send_failed_not_prepared[] =
     "Rapor gönderime hazırlanamadı; hiçbir şey gönderilmedi.";
 inline constexpr char send_failed_other[] = "Beklenmeyen bir sorun oluştu.";
