@@ -1,8 +1,10 @@
 #include "app/main_window.h"
 #include "app/token_file.h"
+#include "ui/texts.h"
 #include "ui/turkish.h"
 
 #include <QApplication>
+#include <QString>
 #include <QWidget>
 #include <QtGlobal>
 #include <curl/curl.h>
@@ -12,9 +14,24 @@
 #ifdef _WIN32
 #include <openssl/crypto.h>
 #include <windows.h>
+#else
+#include <sys/stat.h>
 #endif
 
 namespace {
+
+#ifdef _WIN32
+// A protection that failed at start is not carried on without. The box is
+// Windows' own: Qt's would first load its plugins, which the failed
+// protection may be what guards.
+int refuse_to_start(const char* text) {
+    const QString title = QString::fromUtf8(texts::error_title);
+    const QString message = QString::fromUtf8(text);
+    MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(message.utf16()),
+                reinterpret_cast<const wchar_t*>(title.utf16()), MB_OK | MB_ICONERROR);
+    return -1;
+}
+#endif
 
 int run_window(int argc, char* argv[]) {
     std::string token;
@@ -49,15 +66,20 @@ int main(int argc, char* argv[]) {
     // working folder or a folder on PATH, where anyone may have put one.
     if (!SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_APPLICATION_DIR |
                                   LOAD_LIBRARY_SEARCH_SYSTEM32))
-        std::cerr << "Error: Could not limit where libraries are loaded from (error "
-                  << GetLastError() << ")\n";
+        return refuse_to_start(texts::dll_folders_not_limited);
     // The OpenSSL beside the program reads no configuration file: one named
     // by OPENSSL_CONF, or found in its compiled-in folder, could change the
     // TLS policy or load a provider DLL. OpenSSL settles its configuration
     // once, so this, before anything else uses OpenSSL, wins over libcurl's
     // later request to load it.
     if (OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr) != 1)
-        std::cerr << "Error: Could not keep OpenSSL from reading a configuration file\n";
+        return refuse_to_start(texts::openssl_config_not_ignored);
+#else
+    // Files the program makes are its owner's alone from the moment they
+    // exist: token.txt's temporary file would otherwise be readable by other
+    // accounts until its mode is narrowed, and a file opened in that moment
+    // stays readable through the open file.
+    umask(077);
 #endif
     // libcurl would write the TLS session secrets to the file this names,
     // enough to read every token sent; it looks at it in its global set-up.

@@ -84,10 +84,16 @@ bool keep_from_other_accounts(QFileDevice& file) {
 
 // The token's bytes, for its owner's eyes only: it is a secret.
 bool write_token(QFileDevice& file, const std::string& token) {
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    [[maybe_unused]] const bool owner_only =
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 #ifdef _WIN32
     // Read-only and the like are all that setPermissions sets on Windows.
     if (!keep_from_other_accounts(file))
+        return false;
+#else
+    // A file whose mode stays as it was (on a FAT or NTFS drive, say) may be
+    // readable by every account.
+    if (!owner_only)
         return false;
 #endif
     const auto size = static_cast<qint64>(token.size());

@@ -210,7 +210,7 @@ struct server::state {
     std::set<std::string> known_hashes;
     int forced_status = 0;
     int redirects_left = 0;
-    std::string redirect_location;
+    std::vector<std::string> redirect_locations;
     int redirect_status = 307;
     std::string moved_upload_path;
     std::ostream* echo = nullptr;
@@ -248,8 +248,11 @@ void server::state::answer_upload(const received_request& request, httplib::Resp
     if (redirects_left > 0) {
         --redirects_left;
         response.status = redirect_status;
-        response.set_header("Location",
-                            redirect_location.empty() ? upload_path : redirect_location);
+        // emplace, not set_header: a header given twice is sent twice.
+        if (redirect_locations.empty())
+            response.headers.emplace("Location", upload_path);
+        for (const std::string& location : redirect_locations)
+            response.headers.emplace("Location", location);
         return;
     }
     if (forced_status != 0) {
@@ -369,10 +372,10 @@ void server::force_status(int status) {
     state_->forced_status = status;
 }
 
-void server::redirect_next(int count, const std::string& location, int status) {
+void server::redirect_next(int count, const std::vector<std::string>& locations, int status) {
     const std::lock_guard<std::mutex> lock(state_->mutex);
     state_->redirects_left = count;
-    state_->redirect_location = location;
+    state_->redirect_locations = locations;
     state_->redirect_status = status;
 }
 
@@ -398,7 +401,7 @@ void server::forget() {
     state_->known_hashes.clear();
     state_->forced_status = 0;
     state_->redirects_left = 0;
-    state_->redirect_location.clear();
+    state_->redirect_locations.clear();
     state_->redirect_status = 307;
     state_->moved_upload_path.clear();
 }

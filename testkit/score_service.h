@@ -65,10 +65,11 @@ class server {
 
     // Answers every upload with `status` without looking at it (0: normal).
     void force_status(int status);
-    // Answers the next `count` uploads with a redirect of the given status to
-    // `location`; an empty location points back at "/upload/th10" itself, so
-    // a count of N makes a chain of N redirects before the upload is taken.
-    void redirect_next(int count, const std::string& location = {}, int status = 307);
+    // Answers the next `count` uploads with a redirect of the given status,
+    // with a Location header for each of `locations`, in order; with none,
+    // one points back at "/upload/th10" itself, so a count of N makes a chain
+    // of N redirects before the upload is taken.
+    void redirect_next(int count, const std::vector<std::string>& locations = {}, int status = 307);
     // Takes uploads at `path` too, as a service whose upload address moved.
     void also_upload_at(const std::string& path);
     // Writes every accepted report to `out` on a line of its own (nullptr: off).

@@ -19,6 +19,14 @@ inline constexpr char token_not_saved[] = "Pim Tokeninizi Kaydedemedi!";
 inline constexpr char no_saved_token[] = "Pim Kayıtlı Token Bulamadı!";
 inline constexpr char missing_ca[] = "Kayıp CA";
 
+// A protection that could not be set up at start: the program does not start
+// without it.
+inline constexpr char dll_folders_not_limited[] =
+    "Zarvik güvenle başlatılamadı: kütüphanelerin yalnızca Zarvik'in kendi klasöründen ve "
+    "Windows'un System32 klasöründen yüklenmesi sağlanamadı.";
+inline constexpr char openssl_config_not_ignored[] =
+    "Zarvik güvenle başlatılamadı: OpenSSL'in bir ayar dosyası okuması engellenemedi.";
+
 // A replay that could not be sent: this lead, one of the reasons below, and
 // the transfer library's code as "(curl N)", which a player can quote when
 // asking for help.
@@ -26,6 +34,9 @@ inline constexpr char send_failed[] = "Replay gönderilemedi: ";
 inline constexpr char send_failed_no_network[] =
     "İnternet bağlantınız yok ya da skor sunucusunun adresi bulunamadı. "
     "Lütfen bağlantınızı kontrol edin.";
+inline constexpr char send_failed_no_proxy[] =
+    "Bilgisayarınızda ayarlı vekil sunucunun (proxy) adı bulunamadı. Lütfen proxy ayarınızı "
+    "(https_proxy, ALL_PROXY) kontrol edin.";
 inline constexpr char send_failed_no_connection[] =
     "Skor sunucusuna bağlanılamadı. Lütfen biraz sonra yeniden deneyin.";
 inline constexpr char send_failed_timed_out[] =
@@ -39,6 +50,8 @@ inline constexpr char send_failed_too_many_redirects[] =
 inline constexpr char send_failed_other_origin[] =
     "Skor sunucusu replayi başka bir adrese yönlendirdi; Zarvik tokeninizi korumak için bu "
     "yönlendirmeyi izlemedi.";
+inline constexpr char send_failed_bad_redirect[] =
+    "Skor sunucusu replayi geçersiz bir adrese yönlendirdi.";
 inline constexpr char send_failed_not_prepared[] =
     "Rapor gönderime hazırlanamadı; hiçbir şey gönderilmedi.";
 inline constexpr char send_failed_other[] = "Beklenmeyen bir sorun oluştu.";

@@ -3,7 +3,7 @@
 #   startup_test.sh PROGRAM
 # With the game's replay folder missing it shows one error box, never its
 # window, and exits with -1; with the game in place it shows its window and
-# exits with 0 when the window is closed.
+# exits with 0 when the window is closed, having run with the file mask 077.
 set -euo pipefail
 program=$(realpath "$1")
 kit="$(dirname "$0")/../../testkit"
@@ -21,6 +21,11 @@ ok "missing replay folder gives one box and exit code -1"
 # 2. Game in place: the window appears, and closing it ends the program with 0.
 mkdir -p "$work/game/replay" "$work/game/zarvik"
 touch "$work/game/th10.exe"
+# Started with a mask that lets others read new files, it narrows its own.
+umask 022
 display_open_main "$work/game.out" "$work/game/zarvik" "$program"
+mask=$(sed -n 's/^Umask:[[:space:]]*//p' "/proc/$display_pid/status")
+[ "$mask" = 0077 ] || display_fail "the program runs with the file mask ${mask:-(none)}, not 0077"
+ok "started with the file mask 0022, it runs with 0077"
 display_close_program "$display_main" "$display_pid" "the program"
 ok "window shown at $display_main_size and closed with exit code 0, no error box"

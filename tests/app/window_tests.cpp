@@ -108,6 +108,18 @@ TEST_F(WindowTest, TokenFileIsForItsOwnerOnly) {
 #endif
 }
 
+// A file whose mode cannot be narrowed (as on a FAT drive) would be readable
+// by other accounts: the save fails before the token is written. proc's
+// files take writes but refuse every mode change, to root too.
+TEST_F(WindowTest, TokenFileWhoseModeCannotBeNarrowedIsNotSaved) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows keeps who may read a file in its access list, not in mode bits";
+#else
+    fs::create_symlink("/proc/self/comm", token_file_name);
+    EXPECT_FALSE(save_token("secret"));
+#endif
+}
+
 TEST_F(WindowTest, TokenIsSavedInAFolderThatTakesNoNewFile) {
 #ifdef _WIN32
     GTEST_SKIP() << "a folder refuses new files only by its access list, which Wine does not "

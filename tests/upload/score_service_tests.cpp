@@ -136,7 +136,7 @@ TEST_F(service_test, RecordsEveryRequest) {
 }
 
 TEST_F(service_test, ForcedStatusAndRedirectsTakePrecedence) {
-    service.redirect_next(2, "https://localhost:1/upload/th10", 308);
+    service.redirect_next(2, {"https://localhost:1/upload/th10"}, 308);
     service.force_status(503);
     for (int i = 0; i < 2; ++i) {
         const auto got = client->Post("/upload/th10", report(), "application/json");

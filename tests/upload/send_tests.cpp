@@ -12,12 +12,15 @@
 #include "upload/send.h"
 
 #include <QMessageBox>
+#include <QtGlobal>
 #include <cstdio>
 #include <cstdlib>
 #include <curl/curl.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -174,26 +177,33 @@ TEST_F(send_to_api_test, RedirectChainWithinTheLimitDelivers) {
 
 // Redirects on the service's own scheme, host and port, written relative or
 // absolute: each is followed, and the report arrives where it points as a
-// POST, byte for byte, a moved upload address (301, 302) included.
+// POST, byte for byte, a moved upload address (301, 302) included. Of two
+// Location headers the first is followed, not the second (here the service
+// under its other name, where the report would arrive at /upload/th10).
 TEST_F(send_to_api_test, SameOriginRedirectsAreFollowedWithTheReport) {
     const std::string origin = "https://localhost:" + std::to_string(local_port);
     const struct {
         int status;
-        std::string location;
+        std::vector<std::string> locations;
         std::string arrives_at;
     } redirects[] = {
-        {307, "th10", "/upload/th10"},
-        {308, origin + "/upload/th10", "/upload/th10"},
-        {307, "https://LOCALHOST:" + std::to_string(local_port) + "/upload/th10", "/upload/th10"},
-        {301, "/moved/th10", "/moved/th10"},
-        {302, origin + "/moved/th10", "/moved/th10"},
+        {307, {"th10"}, "/upload/th10"},
+        {308, {origin + "/upload/th10"}, "/upload/th10"},
+        {307, {"https://LOCALHOST:" + std::to_string(local_port) + "/upload/th10"}, "/upload/th10"},
+        {301, {"/moved/th10"}, "/moved/th10"},
+        {302, {origin + "/moved/th10"}, "/moved/th10"},
+        {307,
+         {origin + "/moved/th10",
+          "https://127.0.0.1:" + std::to_string(local_port) + "/upload/th10"},
+         "/moved/th10"},
     };
     serve();
     for (const auto& redirect : redirects) {
-        SCOPED_TRACE(std::to_string(redirect.status) + " to " + redirect.location);
+        SCOPED_TRACE(std::to_string(redirect.status) + " to " +
+                     ::testing::PrintToString(redirect.locations));
         service.forget();
         service.also_upload_at("/moved/th10");
-        service.redirect_next(1, redirect.location, redirect.status);
+        service.redirect_next(1, redirect.locations, redirect.status);
         const auto seen = send(sample('2'));
         expect_error_boxes(seen, {});
         const auto requests = service.requests();
@@ -207,11 +217,30 @@ TEST_F(send_to_api_test, SameOriginRedirectsAreFollowedWithTheReport) {
     }
 }
 
+// A 303 says the report was handled: where it points is asked for with a
+// GET, without the report.
+TEST_F(send_to_api_test, SeeOtherIsFollowedWithAGetWithoutTheReport) {
+    serve();
+    service.redirect_next(1, {"/upload/th10"}, 303);
+    const auto seen = send(sample('3'));
+    const auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].method, "POST");
+    EXPECT_EQ(requests[1].method, "GET");
+    EXPECT_EQ(requests[1].path, "/upload/th10");
+    EXPECT_EQ(requests[1].body, "");
+    EXPECT_FALSE(requests[1].header("Content-Length"));
+    // The service's answer to a GET of its upload address.
+    expect_error_boxes(seen, {"405"});
+}
+
 // A redirect to another port, host name or scheme is not followed, whatever
 // would answer there: one box per report, and nothing reaches the other
 // address. The other listeners would take the report: a second service with
 // a certificate for its name, the same service under its other name
-// (127.0.0.1 for localhost), a plain listener.
+// (127.0.0.1 for localhost), a plain listener. Of several Location headers
+// the first that is neither empty nor blank counts, whatever follows it.
+// libcurl itself had no failure to report, hence its code 0.
 class other_origin_redirect_test : public send_to_api_test,
                                    public ::testing::WithParamInterface<int> {};
 
@@ -223,17 +252,22 @@ TEST_P(other_origin_redirect_test, IsRefusedAndNothingReachesTheOtherAddress) {
         << other_port.start_error();
     loopback_listener plain;
     const std::string other_host = "127.0.0.1:" + std::to_string(local_port);
-    const std::string elsewhere[] = {
-        "https://localhost:" + std::to_string(other_port.port()) + "/upload/th10",
-        "https://" + other_host + "/upload/th10",
-        "//" + other_host + "/upload/th10",
-        "http://127.0.0.1:" + std::to_string(plain.port()) + "/upload/th10",
+    const std::string other_port_url =
+        "https://localhost:" + std::to_string(other_port.port()) + "/upload/th10";
+    const std::vector<std::string> elsewhere[] = {
+        {other_port_url},
+        {"https://" + other_host + "/upload/th10"},
+        {"//" + other_host + "/upload/th10"},
+        {"http://127.0.0.1:" + std::to_string(plain.port()) + "/upload/th10"},
+        {"", other_port_url},
+        {"   ", other_port_url},
+        {other_port_url, "/upload/th10"},
     };
-    const QString refused = failure_text(texts::send_failed_other_origin, CURLE_WRITE_ERROR);
-    for (const std::string& target : elsewhere) {
-        SCOPED_TRACE(target);
+    const QString refused = failure_text(texts::send_failed_other_origin, CURLE_OK);
+    for (const std::vector<std::string>& locations : elsewhere) {
+        SCOPED_TRACE(::testing::PrintToString(locations));
         service.forget();
-        service.redirect_next(2, target, GetParam());
+        service.redirect_next(2, locations, GetParam());
         expect_error_boxes(send(sample('1'), 2), {refused, refused});
         const auto requests = service.requests();
         ASSERT_EQ(requests.size(), 2u);
@@ -292,13 +326,32 @@ TEST_F(send_to_api_test, EachTransferFailureIsToldInTurkishWithItsCode) {
          [&] {
              serve();
              loopback_listener plain;
-             service.redirect_next(1, "http://127.0.0.1:" + std::to_string(plain.port()) +
-                                          "/upload/th10");
+             service.redirect_next(
+                 1, {"http://127.0.0.1:" + std::to_string(plain.port()) + "/upload/th10"});
              const auto seen = send_one();
              EXPECT_TRUE(plain.finish().empty());
              return seen;
          },
-         texts::send_failed_other_origin, CURLE_WRITE_ERROR},
+         texts::send_failed_other_origin, CURLE_OK},
+        {"redirect to a URL that cannot be read",
+         [&] {
+             serve();
+             service.redirect_next(1, {"https://[::1/upload/th10"});
+             const auto seen = send_one();
+             EXPECT_EQ(service.requests().size(), 1u);
+             return seen;
+         },
+         texts::send_failed_bad_redirect, CURLE_URL_MALFORMAT},
+        {"a proxy whose name does not resolve",
+         [&] {
+             serve();
+             qputenv("https_proxy", "http://proxy.zarvik.invalid:3128");
+             const auto seen = send_one();
+             qunsetenv("https_proxy");
+             EXPECT_TRUE(service.requests().empty());
+             return seen;
+         },
+         texts::send_failed_no_proxy, CURLE_COULDNT_RESOLVE_PROXY},
         {"a server that never answers",
          [&] {
              loopback_listener silent(local_port, loopback_listener::manner::leave_waiting);
