@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // past the file's end.
     std::vector<unsigned char> file(data, data + size);
     th10replay record = marked_record();
-    if (th10decode(file.data(), file.size(), record)) {
+    if (replay::th10decode(file.data(), file.size(), record)) {
         require(record.player.size() <= 8);
         const th10replay marked = marked_record();
         require(record.date == marked.date && record.replay_hash == marked.replay_hash);
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (std::FILE* out = std::fopen(scratch_path.c_str(), "wb")) {
         std::fwrite(data, 1, size, out);
         std::fclose(out);
-        require(getReplayDate(scratch_path).size() <= 14);
+        require(replay::getReplayDate(scratch_path).size() <= 14);
     }
 
     if (size >= 6) {
@@ -77,19 +77,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::memcpy(&block_size, data, 4);
         block_size = block_size % 0x1000; // keep large blocks from dominating
         std::vector<unsigned char> region(data + 6, data + size);
-        decode(region.data(), static_cast<std::int32_t>(region.size()), block_size, data[4],
-               data[5]);
+        replay::decode(region.data(), static_cast<std::int32_t>(region.size()), block_size, data[4],
+                       data[5]);
 
         // Decompression into a small, exactly sized buffer.
         const std::uint32_t capacity = data[0] * 8u;
         std::vector<unsigned char> output(capacity);
-        const std::uint32_t written =
-            decompress(data + 6, output.data(), static_cast<std::uint32_t>(size - 6), capacity);
+        const std::uint32_t written = replay::decompress(
+            data + 6, output.data(), static_cast<std::uint32_t>(size - 6), capacity);
         require(written <= capacity);
 
         std::uint32_t position = 0;
         std::uint8_t mask = static_cast<std::uint8_t>(1u << (data[1] % 8));
-        get_bit(data + 6, static_cast<std::uint32_t>(size - 6), position, mask, data[2] % 33);
+        replay::get_bit(data + 6, static_cast<std::uint32_t>(size - 6), position, mask,
+                        data[2] % 33);
     }
     return 0;
 }

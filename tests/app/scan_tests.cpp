@@ -9,7 +9,7 @@
 #include "testkit/main_window_test.h"
 #include "testkit/replay_writer.h"
 #include "testkit/score_service.h"
-#include "ui/path_text.h"
+#include "upload/path_text.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -257,6 +257,9 @@ TEST(FileNameText, PairsConvertAndUnpairedSurrogatesBecomeReplacementCharacters)
         {u"a\xD83D\xDE00.rpy", "a\xF0\x9F\x98\x80.rpy"},
         {u"bad_\xD800.rpy", "bad_\xEF\xBF\xBD.rpy"},
         {u"\xDC00\xD800", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {u"end_\xDBFF", "end_\xEF\xBF\xBD"},
+        // Leading byte order marks are characters of the name like any other.
+        {u"\xFEFF\xFFFE.rpy", "\xEF\xBB\xBF\xEF\xBF\xBE.rpy"},
     };
     for (const auto& [utf16, utf8] : cases)
         EXPECT_EQ(utf8_from_utf16(utf16), utf8);
