@@ -34,9 +34,8 @@ int refuse_to_start(const char* text) {
 #endif
 
 int run_window(int argc, char* argv[]) {
-    std::string token;
-    if (entry_exists(token_file_name))
-        token = get_saved_token();
+    // A token file that is missing or cannot be read gives no token.
+    std::string token = get_saved_token();
 
 #ifdef _WIN32
     // Installers of other programs set these for every program; a plugin

@@ -9,6 +9,19 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+// An existence test that cannot be carried out (permission denied, say)
+// counts as no entry.
+bool entry_exists(const char* path) {
+    std::error_code error;
+    return std::filesystem::exists(path, error) && !error;
+}
+
+} // namespace
 
 void build_main_window(QWidget& window, std::string& token) {
     window.setWindowTitle(QString::fromUtf8(texts::window_title));

@@ -4,8 +4,8 @@
 #include "replay/common.h"
 #include "replay/th10replaydecoder.h"
 #include "ui/message_box.h"
-#include "ui/path_text.h"
 #include "ui/texts.h"
+#include "upload/path_text.h"
 #include "upload/send.h"
 
 #include <QString>
@@ -40,7 +40,7 @@ bool read_replay(const fs::path& path, std::vector<unsigned char>& bytes) {
         report_problem("Could not open file", path);
         return false;
     }
-    if (static_cast<std::uintmax_t>(size) > th10_size_cap) {
+    if (static_cast<std::uintmax_t>(size) > replay::th10_size_cap) {
         report_problem("Malformed replay file", path);
         return false;
     }
@@ -63,11 +63,11 @@ void report_replay(const fs::path& path, const std::string& token, th10replay& r
         return;
     }
     // A damaged file is never reported: its summary would be made up.
-    if (!th10decode(bytes.data(), bytes.size(), record)) {
+    if (!replay::th10decode(bytes.data(), bytes.size(), record)) {
         report_problem("Malformed replay file", path);
         return;
     }
-    record.date = getReplayDate(path);
+    record.date = replay::getReplayDate(path);
     send_to_api(token, record);
 }
 

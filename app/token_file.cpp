@@ -3,9 +3,7 @@
 #include <QFile>
 #include <QFileDevice>
 #include <QSaveFile>
-#include <filesystem>
 #include <fstream>
-#include <system_error>
 
 #ifdef _WIN32
 #include <aclapi.h>
@@ -140,9 +138,4 @@ bool save_token(const std::string& token) {
     QFile in_place(name);
     return in_place.open(QIODevice::ReadWrite | QIODevice::Unbuffered) &&
            rewrite_in_place(in_place, token);
-}
-
-bool entry_exists(const char* path) {
-    std::error_code error;
-    return std::filesystem::exists(path, error) && !error;
 }

@@ -12,8 +12,4 @@ std::string get_saved_token();
 // writable. Returns false when the file could not be written.
 bool save_token(const std::string& token);
 
-// Whether an entry exists at `path`. An existence test that cannot be carried
-// out (permission denied, say) counts as no entry.
-bool entry_exists(const char* path);
-
 inline constexpr const char* token_file_name = "token.txt";

@@ -41,7 +41,7 @@ void BM_th10decode(benchmark::State& state) {
     for (auto _ : state) {
         // Unscrambling works in place, so each round starts from the file.
         std::memcpy(work.data(), file.data(), file.size());
-        if (!th10decode(work.data(), work.size(), record)) {
+        if (!replay::th10decode(work.data(), work.size(), record)) {
             state.SkipWithError("the replay did not decode");
             break;
         }

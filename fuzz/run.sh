@@ -2,7 +2,8 @@
 # Builds the replay fuzzer with clang in build-fuzz and fuzzes for SECONDS
 # (default 60), starting from the corpus kept in fuzz/corpus plus freshly
 # written seed replays. Exits non-zero on any finding; the input that caused
-# it is left in build-fuzz/fuzz-artifacts.
+# it is left in build-fuzz/fuzz-artifacts. Then prints how many lines of
+# replay/ and upload/report.cpp the kept corpus and the seeds reach.
 #   run.sh [SECONDS]          fuzz; fuzz/corpus is only read
 #   run.sh --merge SECONDS    fuzz, then merge what the run found into
 #                             fuzz/corpus (for a long run, then commit it)
@@ -47,6 +48,23 @@ if [ "$status" -ne 0 ]; then
 fi
 grep -E '^(Done [0-9]+ runs|stat::)' "$log"
 echo "fuzz: no findings; full log in $log"
+
+# Each kept and seed input run once by the coverage build (given as files,
+# libFuzzer runs each and writes nothing), counted with the llvm-cov and
+# llvm-profdata of the clang that built it.
+llvm_bin=$(dirname "$(readlink -f "$(command -v clang++)")")
+profile="$build/fuzz-coverage"
+rm -rf "$profile"
+mkdir -p "$profile"
+LLVM_PROFILE_FILE="$profile/corpus.profraw" "$build/fuzz/zarvik_fuzz_replay_coverage" \
+  -close_fd_mask=1 "$stored"/* "$seeds"/* >>"$log" 2>&1
+"$llvm_bin/llvm-profdata" merge -sparse "$profile/corpus.profraw" -o "$profile/corpus.profdata"
+echo "fuzz: lines reached by fuzz/corpus and the seeds:"
+"$llvm_bin/llvm-cov" report "$build/fuzz/zarvik_fuzz_replay_coverage" \
+  -instr-profile="$profile/corpus.profdata" "$root/replay" "$root/upload/report.cpp" |
+  awk -v root="$root/" 'NR > 2 && $1 != "" && $1 !~ /^-/ {
+    file = $1; sub(root, "", file)
+    printf "  %-30s lines %s of %s (%s)\n", file, $8 - $9, $8, $10 }'
 
 if [ "$merge" -eq 1 ]; then
   # The smallest set of files that covers every feature the old corpus, the

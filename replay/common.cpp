@@ -13,6 +13,8 @@
 #include <fstream>
 #include <vector>
 
+namespace replay {
+
 void decode(unsigned char* buffer, std::int32_t length, std::int32_t block_size, std::uint8_t mask,
             std::uint8_t step) {
     // A block size below 1 has no meaning (and would divide by zero); a
@@ -74,15 +76,24 @@ inline std::uint32_t input_byte(const unsigned char* buffer, std::uint32_t lengt
     return position < length ? buffer[position] : 0u;
 }
 
-// The bit-at-a-time reader, for a bit mask that is not a single bit. A reader
-// started at 0x80 never holds such a mask; this keeps get_bit's contract for
-// any mask a caller passes.
-std::uint32_t get_bit_slowly(const unsigned char* buffer, std::uint32_t length,
-                             std::uint32_t& position, std::uint8_t& bit_mask, std::uint8_t count) {
+// Output byte k is kept at window index k AND 0x1FFF, yet copies read the
+// window at unmasked indices, up to 0x1FFE + 17 = 0x200F. The 16 bytes past
+// 0x1FFF are never written and so read as 0.
+constexpr std::uint32_t window_mask = 0x1FFF;
+constexpr std::uint32_t window_size = 0x2010;
+
+} // namespace
+
+std::uint32_t get_bit(const unsigned char* buffer, std::uint32_t length, std::uint32_t& position,
+                      std::uint8_t& bit_mask, std::uint8_t count) {
     std::uint32_t result = 0;
     std::uint32_t byte = input_byte(buffer, length, position);
     for (std::uint8_t i = 0; i < count; ++i) {
         result = (result << 1) | ((byte & bit_mask) != 0 ? 1u : 0u);
+        // The reader moves on as soon as a byte is used up, even when no
+        // further bit is wanted, so the position always names the byte
+        // holding the next unread bit. The decompressor's end test depends
+        // on this.
         bit_mask = static_cast<std::uint8_t>(bit_mask >> 1);
         if (bit_mask == 0) {
             ++position;
@@ -92,55 +103,6 @@ std::uint32_t get_bit_slowly(const unsigned char* buffer, std::uint32_t length,
     }
     return result;
 }
-
-} // namespace
-
-std::uint32_t get_bit(const unsigned char* buffer, std::uint32_t length, std::uint32_t& position,
-                      std::uint8_t& bit_mask, std::uint8_t count) {
-    if (bit_mask == 0 || (bit_mask & (bit_mask - 1)) != 0 || count > 32) {
-        return get_bit_slowly(buffer, length, position, bit_mask, count);
-    }
-
-    // Whole bytes at a time instead of single bits. `used` is how many bits of
-    // the current byte are already read (0 to 7).
-    const int used = 7 - (((bit_mask & 0xF0) != 0 ? 4 : 0) + ((bit_mask & 0xCC) != 0 ? 2 : 0) +
-                          ((bit_mask & 0xAA) != 0 ? 1 : 0));
-    std::uint64_t bits = 0;
-    if (count <= 32 - used && length >= 4 && position <= length - 4) {
-        // The common case, well inside the input: one 4-byte load.
-        bits = static_cast<std::uint64_t>(buffer[position]) << 24 | buffer[position + 1] << 16 |
-               buffer[position + 2] << 8 | buffer[position + 3];
-        bits = (bits << used) & 0xFFFFFFFFu;
-        bits >>= 32 - count;
-    } else {
-        // Near the end of the input, or a long count: byte by byte, up to
-        // 7 + 32 bits, so 64 bits suffice.
-        int held = 8 - used;
-        bits = input_byte(buffer, length, position) & ((bit_mask << 1) - 1u);
-        for (std::uint32_t next = position + 1; held < count; ++next, held += 8) {
-            bits = (bits << 8) | input_byte(buffer, length, next);
-        }
-        bits = (bits >> (held - count)) & ((std::uint64_t{1} << count) - 1);
-    }
-
-    // The reader moves on as soon as a byte is used up, even when no further
-    // bit is wanted, so the position always names the byte holding the next
-    // unread bit. The decompressor's end test depends on this.
-    const std::uint32_t read_to = static_cast<std::uint32_t>(used) + count;
-    position += read_to / 8;
-    bit_mask = static_cast<std::uint8_t>(0x80u >> (read_to % 8));
-    return static_cast<std::uint32_t>(bits);
-}
-
-namespace {
-
-// Output byte k is kept at window index k AND 0x1FFF, yet copies read the
-// window at unmasked indices, up to 0x1FFE + 17 = 0x200F. The 16 bytes past
-// 0x1FFF are never written and so read as 0.
-constexpr std::uint32_t window_mask = 0x1FFF;
-constexpr std::uint32_t window_size = 0x2010;
-
-} // namespace
 
 std::uint32_t decompress(const unsigned char* input, unsigned char* output, std::uint32_t length,
                          std::uint32_t output_capacity) {
@@ -237,3 +199,5 @@ std::string getReplayDate(const std::filesystem::path& path) {
     }
     return {};
 }
+
+} // namespace replay

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+namespace replay {
+
 // Unscrambles `length` bytes at `buffer` in place. Does nothing when
 // block_size < 1 or length < 1.
 void decode(unsigned char* buffer, std::int32_t length, std::int32_t block_size, std::uint8_t mask,
@@ -26,3 +28,5 @@ std::uint32_t decompress(const unsigned char* input, unsigned char* output, std:
 // The 14 bytes after the first "Date " in the last 200 bytes of the file at
 // `path`; empty when the file cannot be read or holds no "Date " there.
 std::string getReplayDate(const std::filesystem::path& path);
+
+} // namespace replay

@@ -16,6 +16,8 @@
 #include <iostream>
 #include <vector>
 
+namespace replay {
+
 namespace {
 
 // Offsets in the header, and its size: the body follows it.
@@ -51,8 +53,6 @@ constexpr std::size_t first_stage_offset = 0x64;
 constexpr std::size_t stage_extra_length_offset = 0x08;
 constexpr std::size_t stage_score_offset = 0x0C;
 constexpr std::size_t stage_fixed_size = 0x1C4;
-
-constexpr std::uint32_t max_stages = 6;
 
 std::uint32_t load_u32(const unsigned char* at) {
     return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
@@ -123,17 +123,14 @@ bool th10decode(unsigned char* bytes, std::size_t size, th10replay& record) {
         return false;
     }
 
-    std::uint32_t stages = body[stage_count_offset];
-    if (stages > max_stages) {
-        stages = max_stages;
-    }
+    const std::size_t stages = std::min<std::size_t>(body[stage_count_offset], th10_stage_scores);
 
     // Stage record i holds the score reached before stage i, so it goes to
     // entry i - 1; the last stage played has no following record and takes
     // the final score instead.
-    std::uint32_t working[max_stages] = {};
+    std::uint32_t working[th10_stage_scores] = {};
     std::uint64_t stage = first_stage_offset;
-    for (std::uint32_t i = 1; i < stages; ++i) {
+    for (std::size_t i = 1; i < stages; ++i) {
         std::uint32_t extra_length = 0;
         if (!read_u32(body, available, stage + stage_extra_length_offset, extra_length)) {
             return false;
@@ -155,7 +152,7 @@ bool th10decode(unsigned char* bytes, std::size_t size, th10replay& record) {
     record.clear = body[clear_offset];
     // Scores are stored divided by 10. The tenfold is taken in wrapping 32-bit
     // arithmetic, as the score service has always received it.
-    for (std::uint32_t k = 0; k < max_stages; ++k) {
+    for (std::size_t k = 0; k < th10_stage_scores; ++k) {
         record.score[k] = working[k] * 10u;
     }
     std::size_t name_length = 0;
@@ -165,3 +162,5 @@ bool th10decode(unsigned char* bytes, std::size_t size, th10replay& record) {
     record.player.assign(reinterpret_cast<const char*>(body.data() + player_offset), name_length);
     return true;
 }
+
+} // namespace replay

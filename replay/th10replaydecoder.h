@@ -6,16 +6,21 @@
 #include <cstdint>
 #include <string>
 
+// A summary holds one score for each of the game's six stages.
+constexpr std::size_t th10_stage_scores = 6;
+
 struct th10replay {
     std::uint8_t character = 0;
     std::uint8_t ctype = 0;
     std::uint8_t rank = 0;
     std::uint8_t clear = 0;
-    std::uint32_t score[6] = {};
+    std::uint32_t score[th10_stage_scores] = {};
     std::string player;
     std::string date;
     std::string replay_hash;
 };
+
+namespace replay {
 
 // Real replays are far smaller than this (well under a few MiB). A body length
 // L or a declared decompressed size D above it is taken as damaged or hostile
@@ -30,3 +35,5 @@ constexpr std::uint32_t th10_size_cap = 64u * 1024u * 1024u;
 // "Decompression done." (no line break) once the body has been decompressed,
 // even when a later check then finds the file malformed.
 bool th10decode(unsigned char* bytes, std::size_t size, th10replay& record);
+
+} // namespace replay

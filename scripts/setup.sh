@@ -20,7 +20,7 @@ quick_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev gcovr
 )
 test_packages=(
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev llvm
   g++-mingw-w64-x86-64-posix dpkg-dev
   wine wine64 fonts-wine zip unzip xclip
 )

@@ -4,22 +4,15 @@
 #include <nlohmann/json.hpp>
 #include <openssl/err.h>
 
+#include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <ostream>
 #include <set>
 #include <strings.h>
 #include <thread>
-#ifndef _WIN32
-#include <netdb.h>
-#include <sys/socket.h>
-#include <sys/types.h>
-#include <unistd.h>
-#endif
 
 namespace score_service {
 
@@ -43,61 +36,6 @@ void hold_port(socket_t socket) {
 #endif
 }
 
-#ifdef _WIN32
-int last_socket_error() {
-    return WSAGetLastError();
-}
-constexpr int address_in_use = WSAEADDRINUSE;
-std::string socket_error_text(int error) {
-    return "Winsock error " + std::to_string(error);
-}
-void close_socket(socket_t socket) {
-    closesocket(socket);
-}
-#else
-int last_socket_error() {
-    return errno;
-}
-constexpr int address_in_use = EADDRINUSE;
-std::string socket_error_text(int error) {
-    return std::strerror(error);
-}
-void close_socket(socket_t socket) {
-    close(socket);
-}
-#endif
-
-// httplib does not say why a bind failed, so a socket of our own is bound to
-// the same address the same way to learn it.
-std::string bind_failure(const std::string& host, int port) {
-    const std::string where = host + ":" + std::to_string(port);
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE;
-    addrinfo* found = nullptr;
-    const int lookup = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-    if (lookup != 0)
-        return "cannot listen on " + where + ": " + gai_strerror(lookup);
-    int error = 0;
-    const socket_t probe = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
-    if (probe == INVALID_SOCKET) {
-        error = last_socket_error();
-    } else {
-        hold_port(probe);
-        if (bind(probe, found->ai_addr, static_cast<int>(found->ai_addrlen)) != 0)
-            error = last_socket_error();
-        close_socket(probe);
-    }
-    freeaddrinfo(found);
-    if (error == address_in_use)
-        return "port " + std::to_string(port) +
-               " is in use (most likely by a score service or demo left running)";
-    if (error != 0)
-        return "cannot listen on " + where + ": " + socket_error_text(error);
-    return "cannot listen on " + where;
-}
-
 // The first reason OpenSSL recorded on this thread, as ": reason", or nothing.
 std::string tls_reason() {
     const unsigned long code = ERR_peek_error();
@@ -110,86 +48,24 @@ std::string tls_reason() {
     return reason ? std::string(": ") + reason : std::string();
 }
 
-// The parser allows blanks between tokens, which the client never sends, and
-// only UTF-8 inside strings, while the client passes names and dates on byte
-// for byte. So blanks outside strings are refused here, and every byte above
-// 0x7f goes to the parser as an ASCII stand-in: inside a string it is taken
-// like any other character, anywhere else it stays an error.
-std::optional<std::string> parsable_copy(const std::string& body) {
-    std::string copy = body;
-    bool in_string = false, after_backslash = false;
-    for (char& c : copy) {
-        if (in_string) {
-            if (after_backslash)
-                after_backslash = false;
-            else if (c == '\\')
-                after_backslash = true;
-            else if (c == '"')
-                in_string = false;
-        } else if (c == '"') {
-            in_string = true;
-        } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
-            return std::nullopt;
-        }
-        if (static_cast<unsigned char>(c) > 0x7f)
-            c = '?';
-    }
-    return copy;
-}
-
-bool is_unsigned_up_to(const nlohmann::json& value, std::uint64_t max) {
-    return value.is_number_unsigned() && value.get<std::uint64_t>() <= max;
-}
-
-bool is_replay_hash(const std::string& hash) {
-    if (hash.size() != 64)
-        return false;
-    for (const char c : hash)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    return true;
-}
-
-} // namespace
-
-std::optional<std::string> check_report(const std::string& body) {
-    const std::optional<std::string> text = parsable_copy(body);
-    if (!text)
+// The report's replay_hash, or nothing when the body is no JSON object with
+// a hash of 64 lowercase hexadecimal digits. Names and dates arrive byte for
+// byte, UTF-8 or not, and the parser takes only UTF-8: every byte above 0x7f
+// goes to it as a plain ASCII character.
+std::optional<std::string> report_hash(std::string body) {
+    std::replace_if(
+        body.begin(), body.end(), [](char c) { return static_cast<unsigned char>(c) > 0x7f; }, '?');
+    const nlohmann::json report = nlohmann::json::parse(body, nullptr, false);
+    if (!report.is_object() || !report.contains("replay_hash") ||
+        !report["replay_hash"].is_string())
         return std::nullopt;
-    // Every key of the report object as written: a parsed object keeps only
-    // one of two equal keys, so it cannot show a repeated key.
-    std::vector<std::string> keys;
-    const auto note_key = [&keys](int depth, nlohmann::json::parse_event_t event,
-                                  nlohmann::json& parsed) {
-        if (event == nlohmann::json::parse_event_t::key && depth == 1)
-            keys.push_back(parsed.get<std::string>());
-        return true;
-    };
-    const nlohmann::json report = nlohmann::json::parse(*text, note_key, false);
-    const std::vector<std::string> expected_keys = {
-        "token", "replay_hash", "character", "ctype", "rank", "clear", "score", "player", "date"};
-    if (report.is_discarded() || !report.is_object() || keys != expected_keys)
-        return std::nullopt;
-
-    for (const char* name : {"token", "replay_hash", "player", "date"})
-        if (!report.at(name).is_string())
-            return std::nullopt;
-    for (const char* name : {"character", "ctype", "rank", "clear"})
-        if (!is_unsigned_up_to(report.at(name), 255))
-            return std::nullopt;
-    const nlohmann::json& score = report.at("score");
-    if (!score.is_array() || score.size() != 6)
-        return std::nullopt;
-    for (const nlohmann::json& stage : score)
-        if (!is_unsigned_up_to(stage, 4294967295u))
-            return std::nullopt;
-
-    // Bytes above 0x7f were replaced, but a hash holding one is refused either way.
-    std::string hash = report.at("replay_hash").get<std::string>();
-    if (!is_replay_hash(hash))
+    const std::string hash = report["replay_hash"].get<std::string>();
+    if (hash.size() != 64 || hash.find_first_not_of("0123456789abcdef") != std::string::npos)
         return std::nullopt;
     return hash;
 }
+
+} // namespace
 
 std::optional<std::string> received_request::header(const std::string& name) const {
     for (const auto& [key, value] : headers)
@@ -232,9 +108,6 @@ void server::state::answer(const httplib::Request& request, httplib::Response& r
     if (request.path != upload_path &&
         (moved_upload_path.empty() || request.path != moved_upload_path)) {
         response.status = 404;
-    } else if (request.method != "POST") {
-        response.status = 405;
-        response.set_header("Allow", "POST");
     } else {
         answer_upload(seen, response);
     }
@@ -259,26 +132,18 @@ void server::state::answer_upload(const received_request& request, httplib::Resp
         response.status = forced_status;
         return;
     }
-    if (request.header("Content-Type") != "application/json") {
-        response.status = 415;
-        return;
-    }
-    const std::optional<std::string> hash = check_report(request.body);
+    // 200 for a new replay, 409 for a known one, 400 for a malformed report.
+    const std::optional<std::string> hash = report_hash(request.body);
     if (!hash) {
         response.status = 400;
-        response.set_content("malformed report\n", "text/plain");
-        return;
-    }
-    if (!known_hashes.insert(*hash).second) {
+    } else if (!known_hashes.insert(*hash).second) {
         response.status = 409;
-        response.set_content("replay already known\n", "text/plain");
-        return;
+    } else {
+        accepted.push_back(request.body);
+        if (echo)
+            *echo << request.body << std::endl;
+        response.status = 200;
     }
-    accepted.push_back(request.body);
-    if (echo)
-        *echo << request.body << std::endl;
-    response.status = 200;
-    response.set_content("ok\n", "text/plain");
 }
 
 server::server() : state_(std::make_unique<state>()) {}
@@ -304,26 +169,19 @@ bool server::start(int port, const std::string& cert_file, const std::string& ke
     };
     https->Get(".*", handler);
     https->Post(".*", handler);
-    https->Put(".*", handler);
-    https->Patch(".*", handler);
-    https->Delete(".*", handler);
-    https->Options(".*", handler);
     // Short waits keep stop() quick when a client leaves a connection open.
     https->set_keep_alive_timeout(1);
     https->set_read_timeout(5, 0);
     https->set_socket_options(hold_port);
 
-    if (port == 0) {
-        const int chosen = https->bind_to_any_port(host);
-        if (chosen <= 0) {
-            state_->start_error = bind_failure(host, port);
-            return false;
-        }
-        port = chosen;
-    } else if (!https->bind_to_port(host, port)) {
-        state_->start_error = bind_failure(host, port);
+    const int bound =
+        port == 0 ? https->bind_to_any_port(host) : (https->bind_to_port(host, port) ? port : -1);
+    if (bound <= 0) {
+        state_->start_error = "cannot listen on " + host + ":" + std::to_string(port) +
+                              " (most likely a score service or demo left running holds the port)";
         return false;
     }
+    port = bound;
     state_->port = port;
     httplib::SSLServer* running = https.get();
     state_->https = std::move(https);

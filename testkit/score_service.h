@@ -25,16 +25,6 @@ struct received_request {
     std::optional<std::string> header(const std::string& name) const;
 };
 
-// Checks one score report: a single JSON object without blanks, the keys
-// token, replay_hash, character, ctype, rank, clear, score, player, date in
-// that order and no others, the four byte fields as decimals 0 to 255, score
-// as six decimals 0 to 4294967295 (no signs, fractions or leading zeros), the
-// strings well-formed with only JSON's escapes, and replay_hash 64 lowercase
-// hex digits. Bytes above 0x7f are taken inside strings whether or not they
-// form UTF-8, as the client passes names and dates on byte for byte. Returns
-// the replay_hash, or nothing for a malformed report.
-std::optional<std::string> check_report(const std::string& body);
-
 class server {
   public:
     server();
@@ -50,9 +40,9 @@ class server {
     // threads until stop().
     bool start(int port, const std::string& cert_file, const std::string& key_file,
                const std::string& host = "127.0.0.1");
-    // Why the last start() failed, for a person to read, such as "port 47444
-    // is in use (most likely by a score service or demo left running)";
-    // empty after a successful start.
+    // Why the last start() failed, for a person to read, such as "cannot
+    // listen on 127.0.0.1:47444 (most likely a score service or demo left
+    // running holds the port)"; empty after a successful start.
     std::string start_error() const;
     void stop();
     int port() const;

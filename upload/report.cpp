@@ -34,7 +34,7 @@ std::string make_json(const std::string& token, const th10replay& record) {
     json += ",\"rank\":" + std::to_string(unsigned{record.rank});
     json += ",\"clear\":" + std::to_string(unsigned{record.clear});
     json += ",\"score\":[";
-    for (int stage = 0; stage < 6; ++stage) {
+    for (std::size_t stage = 0; stage < th10_stage_scores; ++stage) {
         if (stage > 0)
             json += ',';
         json += std::to_string(record.score[stage]);

@@ -1,9 +1,9 @@
 #include "upload/send.h"
 
 #include "ui/message_box.h"
-#include "ui/path_text.h"
 #include "ui/texts.h"
 #include "upload/executable_directory.h"
+#include "upload/path_text.h"
 #include "upload/report.h"
 
 #include <QString>

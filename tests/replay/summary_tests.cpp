@@ -31,7 +31,7 @@ struct Outcome {
 Outcome run_decode(Bytes file) {
     Outcome outcome{false, marked_record(), {}};
     testing::internal::CaptureStdout();
-    outcome.ok = th10decode(file.data(), file.size(), outcome.record);
+    outcome.ok = replay::th10decode(file.data(), file.size(), outcome.record);
     outcome.printed = testing::internal::GetCapturedStdout();
     return outcome;
 }
@@ -131,9 +131,9 @@ TEST(Summary, SampleReplaysMatchTheirPlans) {
         ASSERT_TRUE(replay_writer::write_file(path.string(), file));
         th10replay record;
         testing::internal::CaptureStdout();
-        ASSERT_TRUE(th10decode(file.data(), file.size(), record));
+        ASSERT_TRUE(replay::th10decode(file.data(), file.size(), record));
         testing::internal::GetCapturedStdout();
-        record.date = getReplayDate(path);
+        record.date = replay::getReplayDate(path);
         EXPECT_TRUE(same_record(record, replay_writer::expected_summary(plan))) << seed;
         EXPECT_EQ(record.date.size(), 14u);
     }
@@ -155,7 +155,8 @@ TEST(Summary, DeclaredSizeFarBeyondTheBody) {
     std::copy(score, score + 6, expected.score);
     expected.player = "";
     Bytes file = replay_writer::pack_replay(body, "");
-    for (std::uint32_t declared : {static_cast<std::uint32_t>(body.size()), th10_size_cap}) {
+    for (std::uint32_t declared :
+         {static_cast<std::uint32_t>(body.size()), replay::th10_size_cap}) {
         store_u32(file, 0x20, declared);
         const Outcome outcome = run_decode(file);
         EXPECT_TRUE(outcome.ok) << declared;
@@ -184,11 +185,11 @@ TEST(Malformed, HeaderAndSizeLimits) {
     // D over the cap is refused before anything is allocated; the cap itself
     // is allowed (the body just fills the front of it).
     bad = good;
-    store_u32(bad, 0x20, th10_size_cap + 1);
+    store_u32(bad, 0x20, replay::th10_size_cap + 1);
     expect_malformed(bad, false);
     store_u32(bad, 0x20, 0xFFFFFFFF);
     expect_malformed(bad, false);
-    store_u32(bad, 0x20, th10_size_cap);
+    store_u32(bad, 0x20, replay::th10_size_cap);
     EXPECT_TRUE(run_decode(bad).ok);
 
     // D too small for the fixed fields.
@@ -274,39 +275,41 @@ class ReplayDate : public testing::Test {
 
 TEST_F(ReplayDate, TakesTheFourteenBytesAfterTheMarker) {
     const std::string body(500, 'x');
-    EXPECT_EQ(getReplayDate(file(body + "Date 08/09/14 18:32\r\nmore text\r\n")), "08/09/14 18:32");
+    EXPECT_EQ(replay::getReplayDate(file(body + "Date 08/09/14 18:32\r\nmore text\r\n")),
+              "08/09/14 18:32");
     // The first marker wins; line breaks and NUL bytes are taken as they are.
-    EXPECT_EQ(getReplayDate(file(body + "Date 1\r\n" + std::string(4, '\0') + "Date 2" +
-                                 std::string(20, 'y'))),
+    EXPECT_EQ(replay::getReplayDate(file(body + "Date 1\r\n" + std::string(4, '\0') + "Date 2" +
+                                         std::string(20, 'y'))),
               std::string("1\r\n\0\0\0\0Date 2y", 14));
     // NUL bytes before the marker do not stop the search.
-    EXPECT_EQ(getReplayDate(file(std::string(300, '\0') + "Date 99/12/31 23:59")),
+    EXPECT_EQ(replay::getReplayDate(file(std::string(300, '\0') + "Date 99/12/31 23:59")),
               "99/12/31 23:59");
     // Cut short by the end of the file.
-    EXPECT_EQ(getReplayDate(file(body + "Date 12/3")), "12/3");
-    EXPECT_EQ(getReplayDate(file(body + "Date ")), "");
+    EXPECT_EQ(replay::getReplayDate(file(body + "Date 12/3")), "12/3");
+    EXPECT_EQ(replay::getReplayDate(file(body + "Date ")), "");
 }
 
 TEST_F(ReplayDate, OnlyTheLastTwoHundredBytesCount) {
     // Exactly 200 bytes: the marker at offset 0 is inside.
-    EXPECT_EQ(getReplayDate(file("Date 01/02/03 04:05" + std::string(181, ' '))), "01/02/03 04:05");
+    EXPECT_EQ(replay::getReplayDate(file("Date 01/02/03 04:05" + std::string(181, ' '))),
+              "01/02/03 04:05");
     // One byte further from the end, it is cut and not found.
-    EXPECT_EQ(getReplayDate(file("Date 01/02/03 04:05" + std::string(182, ' '))), "");
+    EXPECT_EQ(replay::getReplayDate(file("Date 01/02/03 04:05" + std::string(182, ' '))), "");
     // A file under 200 bytes is not searched at all.
-    EXPECT_EQ(getReplayDate(file("Date 01/02/03 04:05" + std::string(180, ' '))), "");
-    EXPECT_EQ(getReplayDate(file("")), "");
+    EXPECT_EQ(replay::getReplayDate(file("Date 01/02/03 04:05" + std::string(180, ' '))), "");
+    EXPECT_EQ(replay::getReplayDate(file("")), "");
 }
 
 TEST_F(ReplayDate, MissingMarkerOrFile) {
-    EXPECT_EQ(getReplayDate(file(std::string(400, 'D'))), "");
-    EXPECT_EQ(getReplayDate(file(std::string(400, '\0'))), "");
-    EXPECT_EQ(getReplayDate(folder_.path() / "absent.rpy"), "");
-    EXPECT_EQ(getReplayDate(folder_.path()), "");
+    EXPECT_EQ(replay::getReplayDate(file(std::string(400, 'D'))), "");
+    EXPECT_EQ(replay::getReplayDate(file(std::string(400, '\0'))), "");
+    EXPECT_EQ(replay::getReplayDate(folder_.path() / "absent.rpy"), "");
+    EXPECT_EQ(replay::getReplayDate(folder_.path()), "");
 
     ReplayPlan plan;
     plan.with_date = false;
     const Bytes built = replay_writer::build_replay(plan);
-    EXPECT_EQ(getReplayDate(file(std::string(built.begin(), built.end()))), "");
+    EXPECT_EQ(replay::getReplayDate(file(std::string(built.begin(), built.end()))), "");
 }
 
 } // namespace

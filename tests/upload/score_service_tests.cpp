@@ -1,5 +1,4 @@
-// The local score service: what it takes as a report, and how it answers
-// over HTTPS. Other suites rely on both.
+// The local score service: how it answers over HTTPS. Other suites rely on it.
 
 #include "testkit/loopback_listener.h"
 #include "testkit/score_service.h"
@@ -15,56 +14,12 @@ namespace {
 const std::filesystem::path cert_dir = ZARVIK_TEST_CERT_DIR;
 const std::string hash_a(64, 'a');
 
-std::string report(const std::string& hash = hash_a) {
+std::string report(const std::string& hash = hash_a, const std::string& player = "p") {
     return "{\"token\":\"tok\",\"replay_hash\":\"" + hash +
            "\",\"character\":2,\"ctype\":0,\"rank\":3,\"clear\":8,"
-           "\"score\":[1,2,3,4,5,6],\"player\":\"p\",\"date\":\"d\"}";
+           "\"score\":[1,2,3,4,5,6],\"player\":\"" +
+           player + "\",\"date\":\"d\"}";
 }
-
-// `report()` with the first `from` replaced by `to`.
-std::string altered(const std::string& from, const std::string& to) {
-    std::string text = report();
-    const std::size_t at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    return text.replace(at, from.size(), to);
-}
-
-TEST(check_report_test, AcceptsWellFormedReports) {
-    EXPECT_EQ(score_service::check_report(report()), hash_a);
-    const std::string hex = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
-    EXPECT_EQ(score_service::check_report(report(hex)), hex);
-    EXPECT_TRUE(score_service::check_report(altered("[1,", "[4294967295,")));
-    EXPECT_TRUE(score_service::check_report(altered(":2,", ":255,")));
-    EXPECT_TRUE(
-        score_service::check_report(altered("\"p\"", "\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\u001F\"")));
-    EXPECT_TRUE(score_service::check_report(altered("\"d\"", "\"\xc3\xa9 \x7f\"")));
-    // Names and dates arrive byte for byte, UTF-8 or not.
-    EXPECT_TRUE(score_service::check_report(altered("\"p\"", "\"\x82\xa0\xff\xc3\"")));
-}
-
-class malformed_test : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
-
-TEST_P(malformed_test, IsRejected) {
-    EXPECT_FALSE(score_service::check_report(altered(GetParam().first, GetParam().second)));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    reports, malformed_test,
-    ::testing::Values(std::make_pair("{", " {"), std::make_pair(":2", ": 2"),
-                      std::make_pair("}", "} "), std::make_pair("}", "},"),
-                      std::make_pair("\"ctype\":0,\"rank\":3", "\"rank\":3,\"ctype\":0"),
-                      std::make_pair(",\"date\":\"d\"", ""),
-                      std::make_pair("\"d\"", "\"d\",\"extra\":1"),
-                      std::make_pair("\"d\"", "\"d\",\"date\":\"d\""),
-                      std::make_pair(":2,", ":256,"), std::make_pair(":2,", ":02,"),
-                      std::make_pair(":2,", ":-2,"), std::make_pair(":2,", ":2.0,"),
-                      std::make_pair(":2,", ":2e0,"), std::make_pair(":2,", ":\"2\","),
-                      std::make_pair("[1,", "[4294967296,"), std::make_pair("6]", "6,7]"),
-                      std::make_pair(",6]", "]"), std::make_pair("\"aaaa", "\"Aaaa"),
-                      std::make_pair("\"aaaa", "\"aaa"), std::make_pair("\"aaaa", "\"gaaa"),
-                      std::make_pair("\"p\"", "\"a\nb\""), std::make_pair("\"p\"", "\"\\x\""),
-                      std::make_pair("\"p\"", "\"\\u00g0\""), std::make_pair("\"p\"", "\"p"),
-                      std::make_pair("\"tok\"", "tok"), std::make_pair("\"token\"", "\"Token\"")));
 
 class service_test : public ::testing::Test {
   protected:
@@ -99,20 +54,19 @@ TEST_F(service_test, AcceptsNewReplaysAndRefusesKnownOnes) {
     service.echo_reports(&echoed);
     EXPECT_EQ(post(report()), 200);
     EXPECT_EQ(post(report()), 409);
-    EXPECT_EQ(post(report(std::string(64, 'b'))), 200);
-    EXPECT_EQ(service.accepted_reports(),
-              (std::vector<std::string>{report(), report(std::string(64, 'b'))}));
-    EXPECT_EQ(echoed.str(), report() + "\n" + report(std::string(64, 'b')) + "\n");
+    // Names arrive byte for byte, UTF-8 or not.
+    const std::string other = report(std::string(64, 'b'), "\x82\xa0\xff");
+    EXPECT_EQ(post(other), 200);
+    EXPECT_EQ(service.accepted_reports(), (std::vector<std::string>{report(), other}));
+    EXPECT_EQ(echoed.str(), report() + "\n" + other + "\n");
 }
 
 TEST_F(service_test, RefusesWhatIsNotAReport) {
     EXPECT_EQ(post("{}"), 400);
+    EXPECT_EQ(post(report().substr(1)), 400);
     EXPECT_EQ(post(report(std::string(64, 'A'))), 400);
-    EXPECT_EQ(post(report(), "text/plain"), 415);
+    EXPECT_EQ(post(report(std::string(63, 'a'))), 400);
     EXPECT_EQ(post(report(), "application/json", "/upload/th11"), 404);
-    const auto got = client->Get("/upload/th10");
-    ASSERT_TRUE(got);
-    EXPECT_EQ(got->status, 405);
     EXPECT_TRUE(service.accepted_reports().empty());
 }
 
@@ -154,8 +108,8 @@ TEST_F(service_test, SecondServiceOnTheSamePortFailsAndSaysWhy) {
     EXPECT_FALSE(second.start(service.port(), (cert_dir / "server.pem").string(),
                               (cert_dir / "server.key").string()));
     EXPECT_EQ(second.start_error(),
-              "port " + std::to_string(service.port()) +
-                  " is in use (most likely by a score service or demo left running)");
+              "cannot listen on 127.0.0.1:" + std::to_string(service.port()) +
+                  " (most likely a score service or demo left running holds the port)");
     EXPECT_EQ(post(report()), 200);
 }
 

@@ -1,7 +1,8 @@
 #pragma once
-// File names as text for the player and the console. Never throws: a name
-// that has no exact UTF-8 form is given with U+FFFD in place of what could
-// not be converted.
+// File names as UTF-8 text, for the scan's problem lines and for the
+// certificate bundle's name handed to libcurl. Never throws: a name that has
+// no exact UTF-8 form is given with U+FFFD in place of what could not be
+// converted.
 
 #include <filesystem>
 #include <string>
