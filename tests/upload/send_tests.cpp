@@ -230,8 +230,9 @@ TEST_F(send_to_api_test, SeeOtherIsFollowedWithAGetWithoutTheReport) {
     EXPECT_EQ(requests[1].path, "/upload/th10");
     EXPECT_EQ(requests[1].body, "");
     EXPECT_FALSE(requests[1].header("Content-Length"));
-    // The service's answer to a GET of its upload address.
-    expect_error_boxes(seen, {"405"});
+    // The service's answer to a GET of its upload address, which holds no
+    // report.
+    expect_error_boxes(seen, {"400"});
 }
 
 // A redirect to another port, host name or scheme is not followed, whatever
