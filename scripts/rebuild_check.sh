@@ -159,8 +159,11 @@ git -C "$root" worktree add --detach --quiet "$worktree" "$commit" >"$work/workt
 # This machine's inputs, read by the commit's own scripts (in scripts/lib/
 # since the package scripts took CMake presets), as the record's were when
 # the package was built.
-buildinfo=$(ls "$worktree"/scripts/lib/buildinfo.sh "$worktree"/scripts/buildinfo.sh 2>/dev/null | head -n 1) ||
-  fail "commit $commit predates build records"
+for buildinfo in "$worktree"/scripts/lib/buildinfo.sh "$worktree"/scripts/buildinfo.sh ""; do
+  [ ! -f "$buildinfo" ] || break
+done
+[ -n "$buildinfo" ] || fail "commit $commit predates build records"
+# shellcheck source=scripts/lib/buildinfo.sh
 source "$buildinfo"
 export SOURCE_DATE_EPOCH=$epoch
 
