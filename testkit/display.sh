@@ -1,15 +1,11 @@
 # shellcheck shell=bash
-# Drives real programs on a private virtual X display as a person would.
-# Sourced by tools/run_demo.sh, tests/app/startup_test.sh and
-# tests/windows/wine_test.sh, which run with `set -euo pipefail`.
-#
-# Every wait is bounded by display_timeout seconds (60 unless raised: Wine
-# is slower). When a bound strikes, or anything else fails, the script stops
-# with "NAME: FAIL: what it waited for" and the end of the output of every
-# program it started (each one's kept in a file), and everything it started
-# is stopped; display_at_exit COMMAND runs COMMAND then, before the X server
-# stops. display_work is a folder of the script's own, removed at exit.
-# Window ids are xdotool's; titles are matched whole.
+# Drives real programs on a private virtual X display as a person would
+# (sourced by scripts run with `set -euo pipefail`). Every wait is bounded by
+# display_timeout seconds (60 unless raised: Wine is slower). On a failure
+# the script stops with "NAME: FAIL: what it waited for" and the end of the
+# output of every program it started, and all of them are stopped;
+# display_at_exit COMMAND runs COMMAND then, before the X server stops.
+# display_work is the script's own folder, removed at exit.
 #
 display_name=${0##*/}
 display_timeout=60
@@ -51,6 +47,7 @@ display_fail() {
   exit 1
 }
 
+# Not a zombie.
 _display_alive() {
   local state
   state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) || return 1
@@ -117,8 +114,7 @@ display_run() {
   [ "$status" -eq 0 ] || display_fail "$what failed with status $status"
 }
 
-# The window manager going away would leave windows that nothing can close;
-# every wait checks for it so that the test fails at once, saying so.
+# Without it nothing could close a window: every wait checks for it.
 _display_check_wm() {
   if [ -n "$display_wm_pid" ] && ! _display_alive "$display_wm_pid"; then
     display_fail "the window manager (openbox) has exited: $(tail -n 5 "$display_work/openbox.out")"
@@ -154,10 +150,9 @@ display_start() {
   display_name=$1
   local auth="$display_work/Xauthority" cookie number=
 
-  # A server started without -noreset resets whenever its last client
-  # disconnects, and a client connecting during the reset (openbox, after a
-  # short-lived xdotool or wmctrl) is dropped. Xvfb loads every cookie in the
-  # file, so one added for :0 is already valid for the number it then picks.
+  # Without -noreset the server resets when its last client leaves, dropping
+  # one that connects meanwhile. A cookie added for :0 holds for the number
+  # Xvfb picks, as it loads every cookie in the file.
   cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
   : >"$auth"
   xauth -q -f "$auth" add :0 MIT-MAGIC-COOKIE-1 "$cookie"
@@ -184,9 +179,9 @@ _display_server_ready() {
   grep -q -s '^[0-9][0-9]*$' "$display_work/display-number"
 }
 
-# xdotool gives up a whole search, printing no window at all, when any window
-# on the display goes away while it looks at it (BadWindow), and Wine's own
-# windows come and go at any time: such a search is made again.
+# display_windows TITLE: the visible windows titled TITLE. xdotool gives up
+# a whole search when any window goes away meanwhile (BadWindow), and Wine's
+# come and go at any time: such a search is made again.
 display_windows() {
   local found attempt
   for attempt in 1 2 3 4 5; do
@@ -236,12 +231,9 @@ display_wait_window() {
 _display_visible() { display_windows '.*' | grep -q -x "$1"; }
 
 # _display_until_gone ID WHAT BANNED COMMAND...: runs COMMAND while window ID
-# still shows, at first and then every 10 s; a window titled BANNED (unless
-# empty) showing meanwhile fails the script. A close request or key that
-# reaches a window just mapped can be lost (Wine on a busy machine), and
-# nothing shows that it was, so it is sent again. A window that is slow to go
-# away is given 10 s first, so that a second key cannot reach a window behind
-# it.
+# shows, every 10 s (a key or close request that reaches a window just mapped
+# can be lost under Wine; 10 s, so that a second one cannot reach a window
+# behind it); a window titled BANNED showing meanwhile fails the script.
 _display_until_gone() {
   local id=$1 what=$2 banned=$3 deadline=$((SECONDS + display_timeout)) next=0
   shift 3
@@ -252,8 +244,7 @@ _display_until_gone() {
     fi
     [ "$SECONDS" -lt "$deadline" ] || display_fail "timed out after $display_timeout s waiting for $what"
     if [ "$SECONDS" -ge "$next" ]; then
-      # It may go away at any moment, which makes the command fail.
-      timeout 20 "$@" >/dev/null 2>&1 || true
+      timeout 20 "$@" >/dev/null 2>&1 || true # it may go away at any moment
       next=$((SECONDS + 10))
     fi
     sleep 0.2
@@ -281,17 +272,14 @@ display_window_size() {
   _display_x xdotool getwindowgeometry "$1" | awk '/Geometry/ {print $2}'
 }
 
-# One place for the main window's layout: 400x100, the token button above
-# the send button, both the full width.
+# The main window's layout: the token button above the send button.
 display_main_size=400x100
 display_click_token() { _display_x xdotool mousemove --window "$1" 200 30 click 1; }
 display_click_send() { _display_x xdotool mousemove --window "$1" 200 72 click 1; }
 
-# A window titled Zarvik may also be Qt's own box for a platform plugin that
-# fails to load (titled "zarvik", which the title search, ignoring case, also
-# finds): only the main window has this size.
 # display_open_main LOG DIR COMMAND...: display_spawn, then waits for the
-# main window; sets display_main.
+# main window; sets display_main. Only it has this size: Qt's box for a
+# plugin that fails to load is titled "zarvik", which the search also finds.
 display_open_main() {
   local size
   display_spawn "$@"
@@ -313,10 +301,9 @@ display_enter_token() {
   display_dismiss "$(display_wait_window Kaydedildi "$program")"
 }
 
-# The program does all its work (a send, every box that follows) before it
-# takes the close request: Qt ignores a close request to a window that a box
-# blocks. So a program that ends on the request has finished without an error
-# box, and one that shows a box instead fails here, with no fixed wait.
+# display_close_program MAIN PID WHAT: closes the window as a person would.
+# Qt takes the request only after a send and its boxes, so a program that
+# ends on it has shown no error box, and one that shows one fails here.
 display_close_program() {
   local main=$1 program=$2 what=$3
   _display_until_gone "$main" "the main window of $what to close through the window manager" Hata \
