@@ -23,23 +23,19 @@ source "$root/scripts/lib/build_stage.sh"
 for_tests=0
 [ "${1:-}" = --tests ] && for_tests=1
 
-# Each library's recipe revision: raise it when a change below changes what
-# gets built for that library.
+# Raised when a change below changes what gets built for that library.
 declare -A recipe=([openssl]=2 [curl]=2 [qtbase]=4 [httplib]=1 [json]=1)
 cache="${XDG_CACHE_HOME:-$HOME/.cache}/zarvik/win64"
 jobs=$(nproc)
 toolchain="$root/cmake/mingw-w64.cmake"
-# The same linker flags as every CMake-built library and program (the
-# toolchain file reads them from the same file).
+# The toolchain file gives the CMake-built ones the same linker flags.
 pe_link_flags=$(<"$root/cmake/pe_link_flags.txt")
-# Where the cache folder appears in whatever the compilers record (source
-# file names above all), so that nothing depends on where the cache is.
+# The cache folder as the compilers record it (source file names above all).
 mapped_root=/zarvik-win64
 
 installed_version() { dpkg-query -W -f '${Version}' "$1"; }
-# The versions of a source package worth building: the installed one first,
-# then whatever else the archive offers, newest first, for when a mirror
-# lacks a file of the installed one. Qt must match the host tools exactly.
+# The installed version first, then the archive's others, newest first, for
+# a mirror that lacks a file of the installed one (Qt must match exactly).
 source_versions() {
   echo "$2"
   apt-cache showsrc --only-source "$1" 2>/dev/null | sed -n 's/^Version: //p' |
@@ -48,8 +44,8 @@ source_versions() {
 
 say() { printf 'windows toolchain: %s\n' "$*" >&2; }
 
-# fetch SOURCE_PACKAGE VERSION: unpacks the Debian source package, with
-# Debian's patches applied, as $work/src (kept when a build is resumed).
+# fetch SOURCE_PACKAGE VERSION: the Debian source package, with Debian's
+# patches applied, as $work/src.
 fetch() {
   [ -f "$work/.fetched" ] && return
   rm -rf "$work/fetch" "$work/src"
@@ -63,27 +59,24 @@ fetch() {
   touch "$work/.fetched"
 }
 
-# Time stamps that the builds record (OpenSSL's build information, the time
-# stamps of Qt's compiled-in resources) are the source package's own.
+# The time stamps the builds record (OpenSSL's build information, Qt's
+# compiled-in resources) are the source package's.
 source_date() { dpkg-parsechangelog -l "$work/src/debian/changelog" -S Timestamp; }
 
 build_openssl() {
   local source="$work/src"
-  # OpenSSL builds in its source tree and names its files relative to it,
-  # and it records its compiler flags in the library: no file-name mapping
-  # is wanted (it would record the cache folder itself).
-  # Only libcrypto and libssl are built: no engines, no loadable modules,
-  # no command-line tool, and none of the old or national ciphers that TLS
-  # to the score service never uses.
+  # OpenSSL names its files relative to its source tree, and records its
+  # compiler flags: a file-name mapping would record the cache folder. Only
+  # libcrypto and libssl, without engines, modules, the command-line tool or
+  # the ciphers TLS to the score service never uses.
   stage "OpenSSL configure" bash -c "cd '$source' && ./Configure mingw64 shared no-tests \
       no-engine no-module no-legacy no-comp no-ssl3 no-srp no-gost no-idea no-seed \
       no-whirlpool no-rc5 no-md2 no-mdc2 no-camellia no-aria no-sm2 no-sm3 no-sm4 \
       no-srtp no-ct --cross-compile-prefix=x86_64-w64-mingw32- --prefix='$prefix' --libdir=lib \
       $pe_link_flags"
-  # The folders OpenSSL looks in at run time (its configuration, engines
-  # and modules) are compiled in. They name folders that only administrators
-  # can create on Windows, never the build prefix: a user-creatable one would
-  # let any local user plant a configuration or a module in the program.
+  # The folders it looks in at run time are compiled in: ones only
+  # administrators can create, where no user can plant a configuration or
+  # a module, never the build prefix.
   local windows_folders=(
     "OPENSSLDIR=C:/Program Files/Common Files/SSL"
     "ENGINESDIR=C:/Program Files/OpenSSL/lib/engines-3"
@@ -94,17 +87,15 @@ build_openssl() {
   stage "OpenSSL install" make -C "$source" "${windows_folders[@]}" install_dev
 }
 
-# configure_with_cmake ARGS...: the first configure of a CMake-built
-# library, in release mode with file names mapped to a fixed root (the
-# toolchain file adds the hardening and time-stamp linker flags).
+# configure_with_cmake ARGS...: a CMake-built library's configure.
 configure_with_cmake() {
   env CFLAGS="-ffile-prefix-map=$cache=$mapped_root" CXXFLAGS="-ffile-prefix-map=$cache=$mapped_root" \
     cmake -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release "$@"
 }
 
 build_curl() {
-  # HTTP and HTTPS through OpenSSL only, and no built-in CA bundle or CA
-  # folder: the program names its own bundle for every transfer.
+  # HTTP and HTTPS through OpenSSL only, and no CA bundle or folder built in:
+  # the program names its own bundle.
   stage "curl configure" configure_with_cmake -S "$work/src" -B "$work/build" \
     -DZARVIK_WIN64_PREFIXES="$openssl_prefix" -DCMAKE_INSTALL_PREFIX="$prefix" \
     -DBUILD_SHARED_LIBS=ON -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF \
@@ -118,23 +109,15 @@ build_curl() {
 }
 
 build_qtbase() {
-  # Only what the program uses: Core, Gui and Widgets with the windows
-  # platform plugin and its style plugin, and for the test suites the
-  # offscreen platform plugin (never shipped), optimised for size (a smaller
-  # download, and about a third less compile time than -O3). Tablet events
-  # are off because Debian's source lacks the Wintab headers they need.
-  # OpenGL stays on: the windows plugin of this version does not build
-  # without it (it loads opengl32.dll, part of Windows, only when a window
-  # asks for OpenGL).
-  #
-  # Qt's MIME database is compressed into QtCore; CMake's own gzip writer
-  # stamps it with the time of configuring, Qt's script does not.
-  #
-  # The prefix is the build folder itself (Qt's "non-prefix" build): just
-  # the libraries and plugins the program ships are built, so there is
-  # nothing to install, and an interrupted build resumes in place. Qt is
-  # relocatable: it finds its plugins beside the program, and no prefix is
-  # compiled into it.
+  # Core, Gui and Widgets with the windows platform and style plugins, and
+  # the offscreen platform for the test suites, optimised for size (a
+  # smaller download, a third less compile time). Debian's source lacks the
+  # Wintab headers of tablet events; the windows plugin of this version does
+  # not build without OpenGL (it loads opengl32.dll only when asked).
+  # CMake's own gzip writer would stamp the MIME database compressed into
+  # QtCore with the time of configuring. The prefix is the build folder
+  # (Qt's "non-prefix" build): nothing to install, and a build resumes in
+  # place. Qt is relocatable: no prefix is compiled into it.
   stage "qtbase configure" configure_with_cmake -S "$work/src" -B "$prefix" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=ON -DFEATURE_optimize_size=ON \
@@ -151,9 +134,8 @@ build_qtbase() {
     QWindowsIntegrationPlugin QWindowsVistaStylePlugin QOffscreenIntegrationPlugin
 }
 
-# Header-only libraries of the test suites. cpp-httplib's single header comes
-# from its source: Debian's -dev package splits it around a library built for
-# Linux.
+# The test suites' header-only libraries; cpp-httplib's single header from
+# its source, as Debian's -dev package splits it around a Linux library.
 build_httplib() {
   stage "cpp-httplib install" install -D -m 644 "$work/src/httplib.h" "$prefix/include/httplib.h"
 }
@@ -163,9 +145,7 @@ build_json() {
   stage "nlohmann-json install" cmake --install "$work/build"
 }
 
-# The tools that build each library, named in the record that every
-# finished prefix holds (buildinfo.txt): the packages' build records
-# include it.
+# The tools that build each library, named in its record.
 declare -A built_with=(
   [openssl]="x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-ld make perl"
   [curl]="x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-ld cmake ninja"
@@ -186,10 +166,9 @@ record() {
   } >"$prefix/buildinfo.txt"
 }
 
-# ensure NAME SOURCE_PACKAGE BUILD_FUNCTION VERSION...: sets `prefix` to a
-# finished prefix "NAME-VERSION-rRECIPE" for the first of the versions that
-# has one, or else builds (or resumes building) the first version whose
-# source can be fetched.
+# ensure NAME SOURCE_PACKAGE BUILD_FUNCTION VERSION...: sets `prefix` to the
+# first finished "NAME-VERSION-rRECIPE", or else builds (or resumes) the
+# first version whose source can be fetched.
 ensure() {
   local name=$1 package=$2 build=$3 revision version
   shift 3
@@ -236,8 +215,7 @@ if [[ "$cache" > /usr/lib/gcc ]]; then
   say "warning: $cache sorts after /usr/lib/gcc; what is linked here lists its imports in another"
   say "order than in a cache below /home, /root or /tmp, as the build record says (Library cache)"
 fi
-# One build at a time: a second run waits for the first and then finds its
-# prefixes finished.
+# One build at a time; a second run then finds the prefixes finished.
 exec 9>"$cache/.lock"
 if ! flock -n 9; then
   say "another build of the Windows libraries is running; waiting for it, at most 2 hours"
@@ -252,7 +230,7 @@ mapfile -t curl_versions < <(source_versions curl "$(installed_version libcurl4-
 qt_version=$(installed_version qt6-base-dev)
 if [ ! -f "$cache/qtbase-$qt_version-r${recipe[qtbase]}/.complete" ]; then
   say "the Windows libraries are built once and then reused from $cache;"
-  say "on two idle cores that first build takes about 12 minutes (OpenSSL, curl, then qtbase)"
+  say "on two idle cores that first build takes 22 to 29 minutes (OpenSSL, curl, then qtbase)"
 fi
 ensure openssl openssl build_openssl "${openssl_versions[@]}"
 openssl_prefix=$prefix

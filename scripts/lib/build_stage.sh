@@ -1,20 +1,11 @@
 # shellcheck shell=bash
-# Runs the stages of a long build (configure, build, install) one after the
-# other so that a build that was stopped resumes where it stopped, and says
-# how far each has got. Sourced by scripts/windows_toolchain.sh, which sets
-# before each stage:
-#   work   the build's work folder, where each stage that finished leaves its
-#          marker (".done-NAME") and is not run again
-#   log    the build log, which each stage's output is added to
-#   say    a function printing a progress line on standard error
-# A stage still running when the script ends (however it ends) is stopped
-# with its whole process group.
-#
-#   stage NAME COMMAND...   Runs the command, prints its progress once a
-#                           minute and its time at the end; one that fails is
-#                           run once more, then the script stops showing the
-#                           end of the log.
-# shellcheck disable=SC2154 # work and log are the caller's, as above
+# stage NAME COMMAND...: one stage of a long build (configure, build,
+# install), run unless it finished before (its marker .done-NAME in $work),
+# its output added to $log, its progress said (by `say`) once a minute and
+# its time at the end. One that fails is run once more, then the script
+# stops, showing the end of the log. A stage still running when the script
+# ends, however it ends, is stopped with its whole process group.
+# shellcheck disable=SC2154 # work and log are the caller's (windows_toolchain.sh)
 
 # The newest progress line a build tool wrote: ninja's "[done/total]", or
 # for make, the number of objects compiled so far.
@@ -74,8 +65,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/on_exit.sh"
 on_exit stop_stage
 # True once process $1 has ended, false when a minute passed first.
 wait_a_minute_for() {
-  local tick
-  for tick in $(seq 60); do
+  for _ in $(seq 60); do
     kill -0 "$1" 2>/dev/null || return 0
     sleep 1
   done

@@ -1,10 +1,9 @@
+# shellcheck shell=bash
 # What shaped a package's bytes besides its commit, as lines of its build
-# record ("KEY: VALUE"): the libraries built in or linked ("Library ..."),
-# the Debian packages whose files it holds or builds in ("Package ..."), and
-# the tools that built and packed it ("Tool ..."). Sourced by the package
-# scripts, by the Windows toolchain for its libraries' records, and by the
-# rebuild check, from the commit it rebuilds, to read this machine's.
-# Versions are always read from the machine, never written down here.
+# record ("KEY: VALUE"): the libraries ("Library ..."), the Debian packages
+# whose files it holds ("Package ...") and the tools ("Tool ..."), always
+# read from this machine. Sourced by the package scripts, the Windows
+# toolchain and the rebuild check (from the commit it rebuilds).
 
 # buildinfo_owners FILE...: the Debian packages that installed FILEs, one a
 # line; files of no package (Zarvik's own, the toolchain cache's) add none.

@@ -1,7 +1,9 @@
+# shellcheck shell=bash
 # Packing the player's folder, sourced by the package scripts. Two packs of
 # the same commit give the same bytes: every file's time is the commit's
 # (SOURCE_DATE_EPOCH), modes and owners are fixed, files go in name order,
-# and the archives carry no host, user or packing time.
+# and the archives carry no host, user or packing time. CPack's archives
+# would carry the times and owners the install left, and extra fields.
 source "$(dirname "${BASH_SOURCE[0]}")/buildinfo.sh"
 
 # pack_source_date ROOT: seconds since 1970 for every time stamp that ends up
