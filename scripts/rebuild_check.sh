@@ -1,16 +1,11 @@
 #!/usr/bin/env bash
-# Checks a Zarvik package against its build record: rebuilds it from the
-# commit the record names and compares the two, byte for byte.
-#   rebuild_check.sh PACKAGE
-# PACKAGE is a zarvik-<version>-win64.zip or zarvik-<version>-Linux.tar.gz
-# holding zarvik/licenses/buildinfo.txt. The commit is checked out in a
-# temporary git worktree of this checkout. Before anything is built, every
-# input the record names (the Windows libraries, Debian packages and tools)
-# is compared with this machine's; where one differs the bytes could not
-# match, so the check stops and names each. Otherwise it rebuilds the
-# package with the recorded time stamp and options, and prints "identical",
-# or each file that differs with its sizes and SHA-256.
-# Exits 0 only for an identical rebuild; 2 for a wrong call.
+# Checks a Zarvik package against its build record (zarvik/licenses/
+# buildinfo.txt): rebuilds it from the commit the record names, in a
+# temporary git worktree of this checkout, and compares the two.
+#   rebuild_check.sh PACKAGE   (a zarvik-*-win64.zip or zarvik-*-Linux.tar.gz)
+# Every input the record names is first compared with this machine's; where
+# one differs the bytes could not match, so it stops and names each. Prints
+# "identical", or each file that differs; exits 0 only for "identical".
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 record_path=zarvik/licenses/buildinfo.txt
@@ -34,10 +29,8 @@ name=$(basename "$package")
 work=$(realpath "$(mktemp -d "${TMPDIR:-/tmp}/zarvik-rebuild.XXXXXX")")
 worktree=
 child=
-# The build runs in timeout's process group. timeout hands TERM on to the
-# group and ends once its own child has; whatever is left of the group then
-# gets KILL. The worktree goes only when none of the build is alive: one
-# process still writing there would make its removal fail.
+# The build runs in timeout's process group, which gets TERM through
+# timeout, then KILL: the worktree goes only when none of it is alive.
 stop_build() {
   kill -TERM "$child" 2>/dev/null
   for _ in $(seq 300); do
@@ -56,9 +49,8 @@ stop_build() {
 build_alive() {
   ps -e -o pgid=,stat= | awk -v group="$child" '$1 == group && $2 !~ /^Z/ { found = 1 } END { exit !found }'
 }
-# However the check ends (done, failed, stopped): a build still running is
-# stopped, and the worktree, its registration and every temporary file go.
-# If the registration is still there after all, that is said, not hidden.
+# However the check ends, the build is stopped, and the worktree, its
+# registration and every temporary file go; a registration left is said.
 clean_up() {
   [ -z "$child" ] || stop_build
   [ -z "$worktree" ] || git -C "$root" worktree remove --force "$worktree" >"$work.removal" 2>&1
@@ -74,8 +66,8 @@ clean_up() {
 source "$root/scripts/lib/on_exit.sh"
 on_exit clean_up
 
-# bounded MINUTES WHAT COMMAND...: COMMAND, stopped after MINUTES (or with
-# this check), in the background so that a signal reaches the check at once.
+# bounded MINUTES WHAT COMMAND...: in the background, so that a signal
+# reaches the check at once.
 bounded() {
   local minutes=$1 what=$2 status=0
   shift 2
@@ -97,8 +89,7 @@ unpack() {
   esac
 }
 
-# The archive must read without error before anything in it is trusted; the
-# record is read at most 64 KiB far.
+# The archive must read without error before anything in it is trusted.
 case "$name" in
   *.zip)
     command -v unzip >/dev/null || fail "reading $name needs unzip, which is not installed here"
@@ -142,8 +133,7 @@ fi
 [[ "$commit" =~ ^[0-9a-f]{40}$ ]] || malformed "no valid Commit line"
 [ "$tree" = clean ] ||
   fail "$name was built from commit $commit with changes not committed, so no rebuild of a commit can promise its bytes; commit them and build it again"
-# The options are handed to CMake: only the project's own, whose values are
-# plain settings, are replayed.
+# Only the project's own options, plain settings, are handed to CMake.
 for option in "${options[@]}"; do
   case "$option" in
     -DZARVIK_UPLOAD_URL=https://* | -DZARVIK_BUILD_WINDOWS_TEST_HELPERS=ON | -DZARVIK_BUILD_WINDOWS_TEST_HELPERS=OFF) ;;
@@ -167,8 +157,7 @@ done
 source "$buildinfo"
 export SOURCE_DATE_EPOCH=$epoch
 
-# differ RECORDED HERE: the inputs whose values differ between two sets of
-# "KEY: VALUE" lines, one a line, with both values; none when they agree.
+# differ RECORDED HERE: the keys whose values differ, with both values.
 differ() {
   awk 'function name(line) { return substr(line, 1, index(line, ": ") - 1) }
     function value(line) { return substr(line, index(line, ": ") + 2) }
@@ -181,14 +170,15 @@ differ() {
       for (input in here) if (!(input in recorded)) print "  " input ": recorded none; here " here[input]
     }' "$1" "$2" | LC_ALL=C sort
 }
-# stop_if_inputs_differ PATTERN: compares the recorded inputs whose lines
-# match PATTERN with $work/here.
+# stop_if_inputs_differ PATTERN: the recorded inputs matching PATTERN
+# against $work/here.
 stop_if_inputs_differ() {
   grep -E "$1" "$recorded" >"$work/recorded-inputs" || true
   differ "$work/recorded-inputs" "$work/here" >"$work/differences"
   if [ -s "$work/differences" ]; then
     echo "rebuild check: $name cannot come out the same here; these inputs differ:"
     cat "$work/differences"
+    echo "rebuild check: Debian's archive serves only current versions: an older release needs a machine not updated since"
     exit 1
   fi
 }

@@ -133,6 +133,8 @@ for package in windows linux; do
   [ "$(head -n -1 "$beside.buildinfo")" = "$(cat "$inside")" ] &&
     [ "$(tail -n 1 "$beside.buildinfo")" = "Checksum-SHA256: $(sha256sum <"$beside" | cut -c 1-64) $(basename "$beside")" ] ||
     fail "$(basename "$beside").buildinfo is not the record inside with the checksum"
+  cmp -s "$beside.spdx" "$work/$package/zarvik/licenses/components.spdx" ||
+    fail "$(basename "$beside").spdx is not the component list inside"
 done
 for line in "Library qt6-base: .*, recipe [0-9]" "Library openssl: .*, recipe [0-9]" "Library curl: .*, recipe [0-9]" \
   "Library qt6-base built with x86_64-w64-mingw32-g++-posix: .*[0-9]" "Tool zip: .*Zip [0-9]" \
@@ -142,7 +144,7 @@ done
 for line in "Library qt6-base: .*, the system's" "Tool tar: .*[0-9]" "Tool gzip: .*[0-9]" "Package ca-certificates: [0-9]"; do
   grep -q "^$line" "$work/linux/$record" || fail "the Linux record has no line \"$line\""
 done
-ok "both packages and the records beside them name this commit, its time, the libraries and the tools"
+ok "both packages, and the records and component lists beside them, name this commit, its time, the libraries and the tools"
 
 # altered FROM EDIT: a copy of the package unpacked in $work/FROM (windows
 # or linux), with EDIT applied (a sed script for its record, "drop" or
@@ -186,9 +188,9 @@ $(altered linux truncate)|is damaged|1
 $(altered windows truncate)|is damaged|1
 $(altered linux "s/^Commit: .*/Commit: $(printf '0%.0s' {1..40})/; $clean")|which this checkout .* does not have|1
 $(altered linux "s/^Tree: .*/Tree: dirty (changes not committed)/")|with changes not committed|1
-$(altered windows "s/^Tool zip: .*/Tool zip: Zip 9.9/; $clean")|^  Tool zip: recorded Zip 9.9; here .*Zip 3|2
-$(altered windows "s/^Library cache: .*/Library cache: sorts after \/usr\/x86_64-w64-mingw32/; $clean")|^  Library cache: recorded sorts after .*; here sorts before|3
-$(altered linux "s/^Package ca-certificates: .*/Package ca-certificates: 1/; $clean")|^  Package ca-certificates: recorded 1; here|2
+$(altered windows "s/^Tool zip: .*/Tool zip: Zip 9.9/; $clean")|^  Tool zip: recorded Zip 9.9; here .*Zip 3|3
+$(altered windows "s/^Library cache: .*/Library cache: sorts after \/usr\/x86_64-w64-mingw32/; $clean")|^  Library cache: recorded sorts after .*; here sorts before|4
+$(altered linux "s/^Package ca-certificates: .*/Package ca-certificates: 1/; $clean")|^  Package ca-certificates: recorded 1; here|3
 EOF_REFUSALS
 # Stopped while it rebuilds, it stops the build and cleans up just the same.
 TMPDIR=$rebuild_tmp timeout 300 bash "$root/scripts/rebuild_check.sh" "$(altered linux "$clean")" >"$work/stopped" 2>&1 &
