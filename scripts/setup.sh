@@ -1,12 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that one purpose needs; only missing ones are
-# installed, so it is safe to run again.
-#   setup.sh demo   building the program and the demo, and the demo's display
-#   setup.sh quick  all of the demo's, plus the test suites and the benchmark
-#                   (what check.sh --quick builds and runs)
-#   setup.sh test   all of quick's, plus the sanitizer and fuzz builds, and the
-#                   Windows build with its Wine tests; adds deb-src entries
-#                   for the archive in use (see below)
+# Installs the Debian packages that one purpose needs, those missing only.
+#   setup.sh demo   the program, the demo and its display
+#   setup.sh quick  and the test suites and the benchmark (check.sh --quick)
+#   setup.sh test   and the sanitizer and fuzz builds, and the Windows build
+#                   with its Wine tests, with deb-src entries (see below)
 set -euo pipefail
 purpose=${1:-test}
 

@@ -26,9 +26,8 @@ objdump=x86_64-w64-mingw32-objdump
 source "$root/scripts/lib/pack.sh"
 commit_time=$(TZ=UTC date -d "@$(pack_source_date "$root")" '+%a %b %e %H:%M:%S %Y')
 work=$(mktemp -d)
-# A rebuild check started in the background runs in a process group of its
-# own (timeout's), which a signal to this test does not reach: it is stopped,
-# and cleans up, before the folder it works in goes.
+# A rebuild check started in the background is stopped, and cleans up,
+# before the folder it works in goes.
 checker=
 clean_up() {
   if [ -n "$checker" ]; then
@@ -88,15 +87,12 @@ while IFS= read -r -d '' binary; do
 done < <(find "$folder" \( -iname '*.exe' -o -iname '*.dll' \) -print0)
 ok "zarvik.exe is windowed; all $binaries programs and DLLs have ASLR, high-entropy ASLR, DEP, relocations and the commit's time"
 
-# Folders compiled into the binaries, in either string width. On Windows a
-# folder at the root of a drive (C:\something), or below the root of the
-# current drive (\something, as a Unix path like /usr/... reads there), is
-# one that any user may create; only those below Program Files or Windows
-# are not. Source file names that the compilers recorded are never opened,
-# nor are the files built into the program (":/qt-project.org/...", Qt's own,
-# where strings may see the byte before the colon as a drive letter), and
-# tests/package/not_folders.txt names the few other strings that look
-# like folders and why they are no risk.
+# Folders compiled into the binaries, in either string width. Any user may
+# create a folder at the root of a drive (C:\x), or of the current one (\x,
+# as /usr/... reads there); not below Program Files or Windows. Source file
+# names are never opened, nor Qt's built-in files (":/qt-project.org/...",
+# whose colon may follow a byte read as a drive letter); not_folders.txt
+# names the other strings that look like folders, and why they are no risk.
 built_in_resource='^[A-Za-z]?:/(qt-project\.org|qt/etc|translations)/'
 find "$folder" \( -iname '*.exe' -o -iname '*.dll' \) -exec strings -a -n 6 {} + >"$work/strings"
 find "$folder" \( -iname '*.exe' -o -iname '*.dll' \) -exec strings -a -n 6 -e l {} + >>"$work/strings"
@@ -146,9 +142,8 @@ for line in "Library qt6-base: .*, the system's" "Tool tar: .*[0-9]" "Tool gzip:
 done
 ok "both packages, and the records and component lists beside them, name this commit, its time, the libraries and the tools"
 
-# altered FROM EDIT: a copy of the package unpacked in $work/FROM (windows
-# or linux), with EDIT applied (a sed script for its record, "drop" or
-# "truncate"); prints its path.
+# altered FROM EDIT: prints the path of a copy of the windows or linux
+# package with EDIT (a sed script for its record, "drop" or "truncate").
 altered() {
   local copy=$work/altered/$2-$RANDOM out
   out=$copy/zarvik$([ "$1" = windows ] && echo .zip || echo .tar.gz)

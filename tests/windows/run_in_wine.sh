@@ -27,16 +27,13 @@ for folder in "${folders[@]}"; do
 done
 export WINEPATH=$wine_path
 
-# Wine 8 itself now and then faults as a program ends, in a thread of the
-# program that has just ended too (libcurl's name lookup, in about one in
-# thirty runs on a loaded machine): Wine dies of SIGSEGV (status 139) while
-# the program's own faults end it with an exception code. Such a run is
-# repeated once, in the time left, saying so.
-#
-# The wineserver and Windows' own services that the first program starts
-# inherit its standard error and outlive it, and ctest does not count a test
-# done while its output is open. So Wine writes its standard error to a file,
-# which is shown when the program has ended.
+# Wine 8 itself now and then dies of SIGSEGV (status 139) as a program ends,
+# in a thread of the ended program (libcurl's name look-up; one run in about
+# thirty on a loaded machine), where the program's own faults give an
+# exception code: such a run is repeated once, in the time left, saying so.
+# The wineserver and services that the first program starts inherit its
+# standard error and outlive it, which ctest would wait for: Wine writes it
+# to a file, shown when the program has ended.
 bound=${ZARVIK_WINE_TIMEOUT:-280}
 ulimit -c 0 # no core of Wine's in the build tree
 errors=$(mktemp)

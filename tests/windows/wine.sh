@@ -2,21 +2,15 @@
 # A Wine prefix of a test's own. Sourced by wine_test.sh and run_in_wine.sh;
 # run as the Windows suites' fixture, it makes or stops one:
 #   wine.sh make|stop PREFIX
-#   wine_use PREFIX          Exports WINEPREFIX and what every test runs Wine
-#                            with: no Mono or Gecko to offer (they would be
-#                            downloaded), no debug output, and a UTF-8 locale
-#                            so that Unix file names map to Windows ones.
-#   wine_make_prefix LOG [--no-display]  Makes the prefix afresh, every Wine
-#                            step bounded, its output in LOG; once more when
-#                            Wine fails inside itself ("could not load
-#                            kernel32.dll" on a busy machine, about one in
-#                            thirty), which is no fault of the program under
-#                            test. --no-display sends windows to Wine's null
-#                            driver. Fails, the end of LOG on standard error,
-#                            when both tries fail.
-#   wine_stop                Stops the prefix's wineserver, which outlives
-#                            every program otherwise, and removes its socket
-#                            folder in /tmp, which stays behind even then.
+#   wine_use PREFIX   Exports WINEPREFIX, no Mono or Gecko to offer (they
+#                     would be downloaded), no debug output, and a UTF-8
+#                     locale so that Unix file names map to Windows ones.
+#   wine_make_prefix LOG [--no-display]   Makes it afresh, every Wine step
+#                     bounded, its output in LOG; once more when Wine fails
+#                     inside itself (about one in thirty on a busy machine).
+#                     --no-display sends windows to Wine's null driver.
+#   wine_stop         Stops its wineserver, which outlives every program,
+#                     and removes the socket folder it leaves in /tmp.
 
 wine_use() {
   export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8

@@ -41,18 +41,13 @@ unpack() {
   printf 'MZ' >"$2/th10.exe"
 }
 
-# box_text ID: sets box_text to the text of message box ID. Qt's message
-# boxes on Windows copy their title, text and buttons on Ctrl+C, and Wine
-# hands its clipboard to X11's. An xclip of the test's own first holds the
-# clipboard empty, so that no earlier box's text is read; it keeps to the
-# foreground (-quiet) and is started and stopped like every other program
-# here, so that nothing it leaves can hold a pipe open.
-#
-# On a busy machine Wine's clipboard manager can lose track of who owns the
-# clipboard when it notices the holder only after the box has copied: the
-# box then copies on every Ctrl+C, but Wine never takes the clipboard back
-# (seen once in about thirty boxes). A fresh holder makes Wine take stock
-# again, so an attempt that shows no text within 10 s starts over with one.
+# box_text ID: sets box_text to the text of message box ID, which Qt's boxes
+# on Windows copy on Ctrl+C to the clipboard, which Wine hands to X11's. An
+# xclip of the test's own first holds it empty, so that no earlier box's
+# text is read. On a busy machine Wine can lose track of the clipboard's
+# owner (once in about thirty boxes) and never take it back; a fresh holder
+# makes it take stock again, so an attempt that shows no text within 10 s
+# starts over with one.
 box_text() {
   local id=$1 deadline=$((SECONDS + display_timeout)) attempt=0 holder given_up clip="$work/clipboard"
   while :; do
@@ -92,11 +87,9 @@ display_expect_missing_replay_folder "$work/missing/zarvik" wine zarvik.exe
 ok "missing replay folder: one box, no window, exit code -1"
 
 # 2. The product's token dialog saves exactly the typed bytes, while
-# QT_PLUGIN_PATH and QT_QPA_PLATFORM_PLUGIN_PATH name a foreign platform
-# plugin, as other programs' installers set them for every program (Wine
-# passes no QT_ variable on from Linux, so they are set where Windows keeps
-# them). The foreign plugin is ours with an import that nothing satisfies,
-# as one built for another Qt fails: found first, it would stop the program.
+# QT_PLUGIN_PATH and QT_QPA_PLATFORM_PLUGIN_PATH, set where Windows keeps
+# them, name a foreign platform plugin, as other programs' installers do:
+# ours with an import nothing satisfies, as one built for another Qt fails.
 unpack "$product_zip" "$work/empty"
 mkdir -p "$work/empty/replay" "$work/foreign/platforms"
 perl -0777 -pe 's/Qt6Gui\.dll/Qt6Gux.dll/g' "$work/empty/zarvik/platforms/qwindows.dll" \
@@ -137,10 +130,9 @@ mv "$game/linux/ca.pem" "$game/linux/cacert.pem"
 token='şifre "ü\gizli'
 printf '%s' "$token" | tee "$game/zarvik/token.txt" >"$game/linux/token.txt"
 
-# run_scan NAME DIR LOG STATUS COMMAND...: starts the program in DIR,
-# presses send, waits until the score service (logging to LOG) has answered
-# each of the $replays replays with STATUS, and closes the program, which
-# must show no error box.
+# run_scan NAME DIR LOG STATUS COMMAND...: presses send in the program
+# started in DIR, waits until the score service (logging to LOG) answered
+# the $replays replays with STATUS, and closes it, with no error box.
 run_scan() {
   local name=$1 dir=$2 log=$3 status=$4
   shift 4
@@ -171,11 +163,10 @@ run_scan windows-again "$game/zarvik" "$work/windows.log" 409 wine zarvik.exe
 score_service_stop
 ok "a second send is answered with 409 and shows no box"
 
-# 4. No service listening, and one replay held open, unshared, by another
-# program: one box per other replay with the Turkish reason and libcurl's
-# code, and the held one named on standard error byte for byte: the path in
-# UTF-8 ("../replay" joined to the name by Windows' separator), its backslash
-# escaped, in double quotes, and Windows' line break.
+# 4. No service, and one replay held open, unshared, by another program: one
+# box per other replay, and the held one named on standard error byte for
+# byte: the path in UTF-8 with Windows' separator escaped, and Windows'
+# line break.
 held=リプレイ_01.rpy
 display_spawn "$work/hold.out" "$game/replay" \
   wine "$helpers/zarvik_hold_file.exe" "$held" "$(winepath -w "$work/release")"
@@ -202,9 +193,7 @@ cmp -s "$work/held.expected" "$work/held.err" ||
 ok "no service: $((replays - 1)) boxes read '$refused'; the held $held is named on standard error"
 
 # 5. OPENSSL_CONF names a file that would break every handshake, and
-# SSLKEYLOGFILE asks for the TLS keys, both where Windows keeps a user's
-# variables: the program reads neither, so every replay is still sent and
-# no key log is written.
+# SSLKEYLOGFILE asks for the TLS keys: the program reads neither.
 cat >"$work/breaks-tls.cnf" <<'CNF'
 openssl_conf = openssl_init
 [openssl_init]
