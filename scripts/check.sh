@@ -68,8 +68,14 @@ run() {
   exit "$failed"
 }
 
+# Every tracked script and C++ file, as the project's .shellcheckrc and
+# .clang-format have them.
+lint="git ls-files -z '*.sh' .ci/run | xargs -0 shellcheck &&
+  git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror"
+
 if [ "$quick" -eq 1 ]; then
   add "Install what the build and the test suite need" "scripts/setup.sh quick"
+  add "Lint" "$lint"
   add "Build and test" "cmake --workflow --preset default"
   run
 fi
@@ -90,6 +96,7 @@ if [ -n "$(git status --porcelain)" ]; then
 fi
 
 add "Install what every step needs" "scripts/setup.sh test"
+add "Lint" "$lint"
 add "Build and test" "cmake --workflow --preset default"
 add "Test under AddressSanitizer and UndefinedBehaviorSanitizer, with coverage" \
   "cmake --workflow --preset asan && scripts/coverage.sh build-asan"

@@ -9,6 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
 scratch=$(mktemp -d)
 remove_scratch() { rm -rf "$scratch"; }
+# shellcheck source=scripts/lib/on_exit.sh
 source "$(dirname "$0")/lib/on_exit.sh"
 on_exit remove_scratch
 counts="$scratch/counts.json"

@@ -14,7 +14,7 @@ demo_packages=(
   xvfb xauth xdotool openbox wmctrl
 )
 quick_packages=(
-  libgtest-dev libgmock-dev libbenchmark-dev gcovr
+  libgtest-dev libgmock-dev libbenchmark-dev gcovr shellcheck clang-format
 )
 test_packages=(
   clang libclang-rt-14-dev llvm

@@ -17,6 +17,7 @@ out=$1
 mkdir -p "$out"
 work=$(mktemp -d)
 remove_work() { rm -rf "$work"; }
+# shellcheck source=scripts/lib/on_exit.sh
 source "$(dirname "$0")/../scripts/lib/on_exit.sh"
 on_exit remove_work
 

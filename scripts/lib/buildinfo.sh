@@ -86,13 +86,13 @@ buildinfo_linux_libraries() {
 # linked against them by the paths of the import libraries.
 buildinfo_windows_libraries() {
   local prefix place
-  local -a prefixes
-  IFS=';' read -r -a prefixes <<<"$1"
-  for prefix in "${prefixes[@]}"; do
+  local -a libraries
+  IFS=';' read -r -a libraries <<<"$1"
+  for prefix in "${libraries[@]}"; do
     cat "$prefix/buildinfo.txt"
   done
-  place=$(printf '%s\n' "${prefixes[0]}" /usr/lib/gcc /usr/x86_64-w64-mingw32 | LC_ALL=C sort |
-    grep -n -x -F "${prefixes[0]}" | cut -d : -f 1)
+  place=$(printf '%s\n' "${libraries[0]}" /usr/lib/gcc /usr/x86_64-w64-mingw32 | LC_ALL=C sort |
+    grep -n -x -F "${libraries[0]}" | cut -d : -f 1)
   case "$place" in
     1) echo "Library cache: sorts before /usr/lib/gcc" ;;
     2) echo "Library cache: sorts between /usr/lib/gcc and /usr/x86_64-w64-mingw32" ;;

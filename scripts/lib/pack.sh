@@ -4,6 +4,7 @@
 # (SOURCE_DATE_EPOCH), modes and owners are fixed, files go in name order,
 # and the archives carry no host, user or packing time. CPack's archives
 # would carry the times and owners the install left, and extra fields.
+# shellcheck source=scripts/lib/buildinfo.sh
 source "$(dirname "${BASH_SOURCE[0]}")/buildinfo.sh"
 
 # pack_source_date ROOT: seconds since 1970 for every time stamp that ends up
@@ -59,6 +60,7 @@ pack_build() {
 # `folder` (build/package/zarvik), below `staging`.
 pack_stage() {
   staging="$build/package"
+  # shellcheck disable=SC2034 # the package scripts' to fill
   folder="$staging/zarvik"
   rm -rf "$staging"
   cmake --install "$build" --prefix "$staging" "$@" >/dev/null
@@ -127,6 +129,7 @@ pack_checksum() {
 }
 
 # Qt's licence, for its libraries and its translations.
+# shellcheck disable=SC2034 # the package scripts' to use
 pack_qt_licence="LGPL-3.0-only OR GPL-2.0-only OR GPL-3.0-only"
 
 # pack_components OUT NAME BUILD COMPONENT...: the list of what the package

@@ -10,6 +10,7 @@
 set -euo pipefail
 planted=/usr/local/share/ca-certificates/zarvik-check-planted.crt
 bundle=/etc/ssl/certs/ca-certificates.crt
+# shellcheck source=scripts/lib/on_exit.sh
 source "$(dirname "$0")/../../scripts/lib/on_exit.sh"
 remove_temporaries() { rm -f "$log" "$key"; }
 

@@ -191,7 +191,7 @@ EOF_REFUSALS
 TMPDIR=$rebuild_tmp timeout 300 bash "$root/scripts/rebuild_check.sh" "$(altered linux "$clean")" >"$work/stopped" 2>&1 &
 checker=$!
 rebuilding() { compgen -G "$rebuild_tmp/*/build/CMakeCache.txt" >/dev/null; }
-for second in $(seq 120); do
+for _ in $(seq 120); do
   rebuilding && break
   kill -0 "$checker" 2>/dev/null || fail "rebuild_check.sh ended before it rebuilt: $(tail -n 3 "$work/stopped")"
   sleep 1

@@ -41,6 +41,7 @@ show_errors() {
   cat "$errors" >&2
   rm -f "$errors"
 }
+# shellcheck source=scripts/lib/on_exit.sh
 source "$(dirname "$0")/../../scripts/lib/on_exit.sh"
 on_exit show_errors
 started=$SECONDS
