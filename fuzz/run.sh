@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Builds the replay fuzzer with clang in build-fuzz and fuzzes for SECONDS
-# (default 60), starting from the corpus kept in fuzz/corpus plus freshly
-# written seed replays. Exits non-zero on any finding; the input that caused
-# it is left in build-fuzz/fuzz-artifacts. Then prints how many lines of
-# replay/ and upload/report.cpp the kept corpus and the seeds reach.
+# Builds the replay fuzzer (the "fuzz" preset) and fuzzes for SECONDS
+# (default 60) from fuzz/corpus and freshly written seed replays, failing on
+# any finding (the input is left in build-fuzz/fuzz-artifacts); then prints
+# the lines of replay/ and upload/report.cpp that the corpus and seeds reach.
 #   run.sh [SECONDS]          fuzz; fuzz/corpus is only read
 #   run.sh --merge SECONDS    fuzz, then merge what the run found into
 #                             fuzz/corpus (for a long run, then commit it)
@@ -17,8 +16,7 @@ seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-fuzz"
 stored="$root/fuzz/corpus"
-# Kept files are cut to this size, so that the corpus stays small in the
-# repository; the fuzzer itself may still grow inputs to -max_len.
+# Kept files are cut to this size, to keep the repository small.
 stored_max_len=4096
 
 (cd "$root" && cmake --preset fuzz >/dev/null && cmake --build --preset fuzz)
@@ -27,14 +25,12 @@ seeds="$build/fuzz-seeds"
 corpus="$build/fuzz-corpus"
 artifacts="$build/fuzz-artifacts"
 "$build/tools/zarvik-make-replays" --corpus "$seeds" >/dev/null
-# libFuzzer writes new inputs only into the first folder named: a fresh scratch
-# folder, so that the stored corpus and the seeds are only read.
+# libFuzzer writes new inputs into the first folder named only.
 rm -rf "$corpus"
 mkdir -p "$corpus" "$artifacts" "$stored"
 
-# -close_fd_mask=1 silences the reader's "Decompression done." on stdout.
-# libFuzzer's progress, hundreds of lines, goes to the log; shown are its
-# final figures, or on a finding the log's end and the input that caused it.
+# -close_fd_mask=1 silences "Decompression done."; libFuzzer's progress goes
+# to the log, of which its final figures are shown, or on a finding its end.
 log="$build/fuzz.log"
 status=0
 "$build/fuzz/zarvik_fuzz_replay" -max_total_time="$seconds" -close_fd_mask=1 \
@@ -49,9 +45,8 @@ fi
 grep -E '^(Done [0-9]+ runs|stat::)' "$log"
 echo "fuzz: no findings; full log in $log"
 
-# Each kept and seed input run once by the coverage build (given as files,
-# libFuzzer runs each and writes nothing), counted with the llvm-cov and
-# llvm-profdata of the clang that built it.
+# Each kept and seed input run once by the coverage build, counted with the
+# llvm tools of the clang that built it.
 llvm_bin=$(dirname "$(readlink -f "$(command -v clang++)")")
 profile="$build/fuzz-coverage"
 rm -rf "$profile"
@@ -67,8 +62,7 @@ echo "fuzz: lines reached by fuzz/corpus and the seeds:"
     printf "  %-30s lines %s of %s (%s)\n", file, $8 - $9, $8, $10 }'
 
 if [ "$merge" -eq 1 ]; then
-  # The smallest set of files that covers every feature the old corpus, the
-  # run and the seeds reach, written into an empty folder and then swapped in.
+  # The smallest set covering what the old corpus, the run and the seeds reach.
   merged="$build/fuzz-merged"
   rm -rf "$merged"
   mkdir -p "$merged"

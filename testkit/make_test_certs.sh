@@ -21,8 +21,7 @@ remove_work() { rm -rf "$work"; }
 source "$(dirname "$0")/../scripts/lib/on_exit.sh"
 on_exit remove_work
 
-# run_openssl ARGS...: openssl, whose chatter on success ("Certificate request
-# self-signature ok", ...) is dropped, and whose reason on failure is shown.
+# run_openssl ARGS...: openssl, its chatter shown only when it fails.
 run_openssl() {
   if ! openssl "$@" 2>"$work/openssl.err"; then
     echo "make_test_certs: openssl $1 failed:" >&2

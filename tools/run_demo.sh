@@ -42,8 +42,7 @@ if [ "$auto" -eq 0 ]; then
   exit 0
 fi
 
-# --auto: a person's clicks and keys, on a virtual display of its own with a
-# window manager to close the window as a person would.
+# --auto: a person's clicks and keys, on a virtual display of its own.
 display_start demo
 accepted() { wc -l <"$log"; }
 # A TLS key log would let anyone holding it read every token sent: the
