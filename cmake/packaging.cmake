@@ -30,6 +30,22 @@ endif()
 # Elsewhere (a Windows build machine, say) the builder names a bundle, such
 # as curl's cacert.pem, which is the same Mozilla set.
 
+# The settings the program is built with, as lines of the package's build
+# record: read back from what this configuration compiles and installs, so
+# that the record states what was built, not what a script was asked for.
+get_target_property(zarvik_upload_definitions zarvik_upload COMPILE_DEFINITIONS)
+string(REGEX MATCH "ZARVIK_UPLOAD_ENDPOINT=\"([^\"]*)\"" zarvik_matched "${zarvik_upload_definitions}")
+set(zarvik_build_settings "Upload-URL: ${CMAKE_MATCH_1}\nBuild-Type: ${CMAKE_BUILD_TYPE}\n")
+if(NOT EXISTS "${zarvik_ca_bundle}")
+  string(APPEND zarvik_build_settings "CA-Bundle: none\n")
+elseif(ZARVIK_CA_BUNDLE)
+  file(SHA256 "${ZARVIK_CA_BUNDLE}" zarvik_ca_sha256)
+  string(APPEND zarvik_build_settings "CA-Bundle: given by the builder, SHA-256 ${zarvik_ca_sha256}\n")
+else()
+  string(APPEND zarvik_build_settings "CA-Bundle: the public set of ca-certificates\n")
+endif()
+file(CONFIGURE OUTPUT "${PROJECT_BINARY_DIR}/build-settings.txt" CONTENT "${zarvik_build_settings}" @ONLY)
+
 install(TARGETS zarvik RUNTIME DESTINATION zarvik)
 if(zarvik_ca_bundle AND EXISTS "${zarvik_ca_bundle}")
   install(FILES "${zarvik_ca_bundle}" DESTINATION zarvik RENAME cacert.pem)

@@ -19,7 +19,7 @@ stored="$root/fuzz/corpus"
 # Kept files are cut to this size, to keep the repository small.
 stored_max_len=4096
 
-(cd "$root" && cmake --preset fuzz >/dev/null && cmake --build --preset fuzz)
+(cd "$root" && cmake --fresh --preset fuzz >/dev/null && cmake --build --preset fuzz)
 
 seeds="$build/fuzz-seeds"
 corpus="$build/fuzz-corpus"

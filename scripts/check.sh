@@ -68,6 +68,9 @@ run() {
   exit "$failed"
 }
 
+# Every build below is configured afresh: a CMake cache keeps every option
+# an earlier configure of its folder was given.
+
 # Every tracked script and C++ file, as the project's .shellcheckrc and
 # .clang-format have them.
 lint="git ls-files -z '*.sh' .ci/run | xargs -0 shellcheck &&
@@ -76,7 +79,7 @@ lint="git ls-files -z '*.sh' .ci/run | xargs -0 shellcheck &&
 if [ "$quick" -eq 1 ]; then
   add "Install what the build and the test suite need" "scripts/setup.sh quick"
   add "Lint" "$lint"
-  add "Build and test" "cmake --workflow --preset default"
+  add "Build and test" "cmake --workflow --fresh --preset default"
   run
 fi
 
@@ -97,11 +100,11 @@ fi
 
 add "Install what every step needs" "scripts/setup.sh test"
 add "Lint" "$lint"
-add "Build and test" "cmake --workflow --preset default"
+add "Build and test" "cmake --workflow --fresh --preset default"
 add "Test under AddressSanitizer and UndefinedBehaviorSanitizer, with coverage" \
-  "cmake --workflow --preset asan && scripts/coverage.sh build-asan"
+  "cmake --workflow --fresh --preset asan && scripts/coverage.sh build-asan"
 add "Fuzz the replay reader for 60 seconds" "fuzz/run.sh 60"
 add "Build the packages, rebuild and read them; the Windows program under Wine" \
-  "cmake --workflow --preset system"
-add "Build the test suites for Windows and run them under Wine" "cmake --workflow --preset windows-tests"
+  "cmake --workflow --fresh --preset system"
+add "Build the test suites for Windows and run them under Wine" "cmake --workflow --fresh --preset windows-tests"
 run

@@ -20,6 +20,6 @@ fi
 
 # Its own build of the program and the demo tools, without the test suites.
 cd "$root"
-cmake --preset demo >/dev/null
+cmake --fresh --preset demo >/dev/null
 cmake --build --preset demo
 exec "$root/tools/run_demo.sh" "$root/build-demo" "$@"

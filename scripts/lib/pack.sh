@@ -48,10 +48,13 @@ pack_start() {
   export SOURCE_DATE_EPOCH
 }
 
-# pack_build [CMAKE_ARGS...]: configures `build` with the preset, the given
-# arguments and the builder's `cmake_options`, builds it and sets `version`.
+# pack_build [CMAKE_ARGS...]: configures `build` afresh with the preset, the
+# given arguments and the builder's `cmake_options`, builds it and sets
+# `version`. Afresh, because a cache keeps every -D it was ever given: a
+# release built in a folder once configured for a test service would report
+# there.
 pack_build() {
-  (cd "$root" && cmake --preset "$preset" -B "$build" "$@" "${cmake_options[@]}" >/dev/null)
+  (cd "$root" && cmake --fresh --preset "$preset" -B "$build" "$@" "${cmake_options[@]}" >/dev/null)
   cmake --build "$build"
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
 }
@@ -90,9 +93,10 @@ pack_tgz() {
 
 # pack_record OUT PACKAGE_NAME SCRIPT: the build record of PACKAGE_NAME, as
 # made by SCRIPT (relative to ROOT) with the builder's `cmake_options`: the
-# commit and whether the tree matched it, the time stamp, and the inputs
-# (see buildinfo.sh), read from standard input. scripts/rebuild_check.sh
-# reads it back.
+# commit and whether the tree matched it, the time stamp, the settings the
+# program was compiled with (as the configured build wrote them), and the
+# inputs (see buildinfo.sh), read from standard input.
+# scripts/rebuild_check.sh reads it back.
 pack_record() {
   local option commit
   {
@@ -114,6 +118,7 @@ pack_record() {
       echo "Commit: none (not a git checkout)"
     fi
     echo "Source-Date-Epoch: $SOURCE_DATE_EPOCH"
+    cat "$build/build-settings.txt"
     cat
   } >"$1"
 }

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # What a player downloads, read as it ships:
-#   package_test.sh SOURCE_ROOT WINDOWS_ZIP LINUX_TGZ
+#   package_test.sh SOURCE_ROOT WINDOWS_ZIP LINUX_TGZ EARLIER_URL
+# - each program reports to the built-in service, not to EARLIER_URL, which
+#   only an earlier build in the same folder was given, and its record says
+#   so;
 # - cacert.pem in both packages is Mozilla's public set from Debian's
 #   ca-certificates, certificate for certificate, and nothing else;
 # - every program and DLL in the ZIP is built for ASLR (high entropy) and
@@ -21,6 +24,8 @@ set -euo pipefail
 root=$(realpath "$1")
 zip=$(realpath "$2")
 tgz=$(realpath "$3")
+earlier_url=$4
+shipped_url=https://scores.zarvik.net/upload/th10
 public_cas=/usr/share/ca-certificates/mozilla
 objdump=x86_64-w64-mingw32-objdump
 source "$root/scripts/lib/pack.sh"
@@ -141,6 +146,17 @@ for line in "Library qt6-base: .*, the system's" "Tool tar: .*[0-9]" "Tool gzip:
   grep -q "^$line" "$work/linux/$record" || fail "the Linux record has no line \"$line\""
 done
 ok "both packages, and the records and component lists beside them, name this commit, its time, the libraries and the tools"
+
+for package in windows linux; do
+  program=$work/$package/zarvik/zarvik$([ "$package" = linux ] || echo .exe)
+  grep -q -a -F "$shipped_url" "$program" || fail "the $package program does not hold $shipped_url"
+  ! grep -q -a -F "$earlier_url" "$program" ||
+    fail "the $package program reports to $earlier_url, which only an earlier build in its folder was given"
+  grep -q -x -F "Upload-URL: $shipped_url" "$work/$package/$record" &&
+    ! grep -q '^Build-Option:' "$work/$package/$record" ||
+    fail "the $package record does not say it reports to $shipped_url with no build option"
+done
+ok "both programs report to $shipped_url, whatever an earlier build in their folder was given, and their records say so"
 
 # altered FROM EDIT: prints the path of a copy of the windows or linux
 # package with EDIT (a sed script for its record, "drop" or "truncate").
