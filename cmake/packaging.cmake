@@ -57,7 +57,8 @@ endif()
 if(WIN32 AND CMAKE_CROSSCOMPILING)
   # Qt finds its plugins beside the program (its built-in qt.conf). The DLLs
   # that the program and the plugins import, and what those import in turn,
-  # come from the libraries built for Windows or the MinGW-w64 runtime.
+  # come from the libraries built for Windows or the MinGW-w64 runtime; the
+  # Windows test suites run with the same folders on Wine's PATH (tests/).
   install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> DESTINATION zarvik/platforms)
   install(FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> DESTINATION zarvik/styles)
   set(zarvik_dll_folders "")
@@ -119,18 +120,3 @@ foreach(license IN LISTS zarvik_licenses)
 endforeach()
 list(JOIN zarvik_system_files "\n" zarvik_system_files)
 file(CONFIGURE OUTPUT "${PROJECT_BINARY_DIR}/system-files.txt" CONTENT "${zarvik_system_files}\n" @ONLY)
-
-set(CPACK_PACKAGE_NAME zarvik)
-set(CPACK_PACKAGE_VENDOR "The Zarvik developers")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Reports th10 replays to a score-tracking service")
-set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
-# The archive holds the zarvik folder itself, ready to be unpacked in the game folder.
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-if(WIN32)
-  set(CPACK_PACKAGE_FILE_NAME "zarvik-${PROJECT_VERSION}-win64")
-  set(CPACK_GENERATOR ZIP)
-else()
-  set(CPACK_PACKAGE_FILE_NAME "zarvik-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}")
-  set(CPACK_GENERATOR TGZ)
-endif()
-include(CPack)

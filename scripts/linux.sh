@@ -11,7 +11,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/lib/pack.sh"
 pack_start "$root" linux "$@"
-"$root/scripts/setup.sh" demo
+"$root/scripts/setup.sh" linux
 
 pack_build
 pack_stage --strip

@@ -29,30 +29,11 @@ name=$(basename "$package")
 work=$(realpath "$(mktemp -d "${TMPDIR:-/tmp}/zarvik-rebuild.XXXXXX")")
 worktree=
 child=
-# The build runs in timeout's process group, which gets TERM through
-# timeout, then KILL: the worktree goes only when none of it is alive.
-stop_build() {
-  kill -TERM "$child" 2>/dev/null
-  for _ in $(seq 300); do
-    kill -0 "$child" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -KILL -- "-$child" 2>/dev/null
-  for _ in $(seq 100); do
-    build_alive || return 0
-    sleep 0.1
-  done
-  echo "rebuild check: the stopped build still runs after KILL:" >&2
-  ps -e -o pgid=,pid=,stat=,args= | awk -v group="$child" '$1 == group' >&2
-}
-# Killed processes are gone for good once only zombies are left.
-build_alive() {
-  ps -e -o pgid=,stat= | awk -v group="$child" '$1 == group && $2 !~ /^Z/ { found = 1 } END { exit !found }'
-}
-# However the check ends, the build is stopped, and the worktree, its
-# registration and every temporary file go; a registration left is said.
+# However the check ends, the build is stopped (it runs in timeout's process
+# group), and then the worktree, its registration and every temporary file
+# go; a registration left is said.
 clean_up() {
-  [ -z "$child" ] || stop_build
+  [ -z "$child" ] || stop_group "$child" 30
   [ -z "$worktree" ] || git -C "$root" worktree remove --force "$worktree" >"$work.removal" 2>&1
   rm -rf "$work"
   [ -n "$worktree" ] || return
@@ -64,6 +45,7 @@ clean_up() {
   rm -f "$work.removal"
 }
 source "$root/scripts/lib/on_exit.sh"
+source "$root/scripts/lib/processes.sh"
 on_exit clean_up
 
 # bounded MINUTES WHAT COMMAND...: in the background, so that a signal
@@ -125,8 +107,7 @@ case "$command" in
 esac
 [[ "$package_name" =~ ^zarvik-[0-9A-Za-z.+~-]+$suffix$ ]] || malformed "no valid Package line"
 [[ "$epoch" =~ ^[0-9]{1,12}$ ]] || malformed "no valid Source-Date-Epoch line"
-# Records made before the package scripts took CMake presets name none.
-case "$preset" in "" | windows | windows-local | linux) ;; *) malformed "no known Build-Preset" ;; esac
+case "$preset" in windows | windows-local | linux) ;; *) malformed "no known Build-Preset" ;; esac
 if [[ "$commit" == none* ]]; then
   fail "$name was built outside a git checkout, so it names no commit to rebuild"
 fi
@@ -146,15 +127,10 @@ git -C "$root" cat-file -e "$commit^{commit}" 2>/dev/null ||
 worktree="$work/source"
 git -C "$root" worktree add --detach --quiet "$worktree" "$commit" >"$work/worktree.log" 2>&1 ||
   fail "could not check out $commit in a temporary worktree: $(tail -n 1 "$work/worktree.log")"
-# This machine's inputs, read by the commit's own scripts (in scripts/lib/
-# since the package scripts took CMake presets), as the record's were when
-# the package was built.
-for buildinfo in "$worktree"/scripts/lib/buildinfo.sh "$worktree"/scripts/buildinfo.sh ""; do
-  [ ! -f "$buildinfo" ] || break
-done
-[ -n "$buildinfo" ] || fail "commit $commit predates build records"
+# This machine's inputs, read by the commit's own scripts, as the record's
+# were when the package was built.
 # shellcheck source=scripts/lib/buildinfo.sh
-source "$buildinfo"
+source "$worktree/scripts/lib/buildinfo.sh"
 export SOURCE_DATE_EPOCH=$epoch
 
 # differ RECORDED HERE: the keys whose values differ, with both values.
@@ -202,7 +178,7 @@ if [ "$kind" = windows ]; then
 fi
 
 echo "rebuild check: rebuilding $package_name from $commit" >&2
-bounded "$build_minutes" "the rebuild" bash "$worktree/$command" ${preset:+--preset "$preset"} \
+bounded "$build_minutes" "the rebuild" bash "$worktree/$command" --preset "$preset" \
   --build-dir "$work/build" "${options[@]}" >&2
 rebuilt="$work/build/$package_name"
 [ -f "$rebuilt" ] || fail "the rebuild made no $package_name"

@@ -1,33 +1,33 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that one purpose needs, those missing only.
-#   setup.sh demo   the program, the demo and its display
-#   setup.sh quick  and the test suites and the benchmark (check.sh --quick)
-#   setup.sh test   and the sanitizer and fuzz builds, and the Windows build
-#                   with its Wine tests, with deb-src entries (see below)
+#   setup.sh linux    the Linux package (scripts/linux.sh)
+#   setup.sh windows  the Windows package (scripts/windows.sh), with deb-src
+#                     entries (see below)
+#   setup.sh demo     the program, the demo and its display
+#   setup.sh quick    the demo's, the test suites and the benchmark
+#                     (check.sh --quick)
+#   setup.sh test     all of the above, the sanitizer and fuzz builds, and
+#                     the Windows test suites and the Wine test
 set -euo pipefail
 purpose=${1:-test}
 
-demo_packages=(
+program=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-translations-l10n libcurl4-openssl-dev libssl-dev openssl ca-certificates
-  libcpp-httplib-dev nlohmann-json3-dev
-  xvfb xauth xdotool openbox wmctrl
 )
-quick_packages=(
-  libgtest-dev libgmock-dev libbenchmark-dev gcovr shellcheck clang-format
-)
-test_packages=(
-  clang libclang-rt-14-dev llvm
-  g++-mingw-w64-x86-64-posix dpkg-dev
-  wine wine64 fonts-wine zip unzip xclip
-)
+windows=(g++-mingw-w64-x86-64-posix dpkg-dev zip)
+demo=(libcpp-httplib-dev nlohmann-json3-dev xvfb xauth xdotool openbox wmctrl)
+quick=(libgtest-dev libgmock-dev libbenchmark-dev gcovr shellcheck clang-format)
+test=(clang libclang-rt-14-dev llvm wine wine64 fonts-wine unzip xclip)
 
 case "$purpose" in
-  demo) packages=("${demo_packages[@]}") ;;
-  quick) packages=("${demo_packages[@]}" "${quick_packages[@]}") ;;
-  test) packages=("${demo_packages[@]}" "${quick_packages[@]}" "${test_packages[@]}") ;;
+  linux) packages=("${program[@]}") ;;
+  windows) packages=("${program[@]}" "${windows[@]}") ;;
+  demo) packages=("${program[@]}" "${demo[@]}") ;;
+  quick) packages=("${program[@]}" "${demo[@]}" "${quick[@]}") ;;
+  test) packages=("${program[@]}" "${demo[@]}" "${quick[@]}" "${windows[@]}" "${test[@]}") ;;
   *)
-    echo "usage: $0 demo|quick|test" >&2
+    echo "usage: $0 linux|windows|demo|quick|test" >&2
     exit 2
     ;;
 esac
@@ -42,7 +42,7 @@ done
 # The Windows build compiles Debian's own sources of Qt, OpenSSL and curl,
 # which apt fetches only with a source entry for the archive in use.
 needs_sources=0
-if [ "$purpose" = test ] && ! apt-cache showsrc --only-source qt6-base 2>/dev/null | grep -q '^Version'; then
+if [[ "$purpose" =~ ^(windows|test)$ ]] && ! apt-cache showsrc --only-source qt6-base 2>/dev/null | grep -q '^Version'; then
   needs_sources=1
 fi
 [ ${#missing[@]} -eq 0 ] && [ "$needs_sources" -eq 0 ] && exit 0

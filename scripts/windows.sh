@@ -11,7 +11,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/lib/pack.sh"
 pack_start "$root" windows "$@"
-"$root/scripts/setup.sh" test
+"$root/scripts/setup.sh" windows
 
 prefixes=$("$root/scripts/windows_toolchain.sh")
 IFS=';' read -r qt_prefix curl_prefix openssl_prefix <<<"$prefixes"

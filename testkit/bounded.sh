@@ -1,19 +1,25 @@
 #!/usr/bin/env bash
-# bounded.sh SECONDS COMMAND...: runs COMMAND, given TERM after SECONDS (so
-# that it can stop what it started) and KILL a minute later, and says so.
+# bounded.sh SECONDS COMMAND...: runs COMMAND in a process group of its own,
+# stopped (TERM, then KILL a minute later) after SECONDS, saying so, or when
+# this script is stopped (ctest out of time, Ctrl+C), so that nothing it
+# started is left running.
 set -uo pipefail
+# shellcheck source=scripts/lib/processes.sh
+source "$(dirname "$0")/../scripts/lib/processes.sh"
 seconds=$1
 shift
-timeout --kill-after=60 "$seconds" "$@" &
+set -m
+"$@" &
 child=$!
-# timeout runs COMMAND in a process group of its own, which a signal to this
-# one (ctest stopped, Ctrl+C) does not reach: it is passed on, and timeout
-# hands it to the whole group, so that nothing is left running.
-trap 'kill -TERM "$child" 2>/dev/null' TERM INT HUP
-# A trapped signal ends a wait early; the child is waited for to its end.
-status=0
-while wait "$child"; status=$?; kill -0 "$child" 2>/dev/null; do :; done
-case "$status" in
-  124 | 137) echo "bounded: '$*' did not finish within $seconds s" >&2 ;;
-esac
-exit "$status"
+set +m
+trap 'stop_group "$child" 60; exit 143' TERM INT HUP
+deadline=$((SECONDS + seconds))
+while process_alive "$child"; do
+  if [ "$SECONDS" -ge "$deadline" ]; then
+    echo "bounded: '$*' did not finish within $seconds s" >&2
+    stop_group "$child" 60
+    exit 124
+  fi
+  sleep 1
+done
+wait "$child"

@@ -11,6 +11,7 @@ display_name=${0##*/}
 display_timeout=60
 display_work=$(mktemp -d)
 display_pids=()
+declare -A display_commands=()
 display_logs=()
 display_exit_hooks=()
 display_wm_pid=
@@ -47,38 +48,32 @@ display_fail() {
   exit 1
 }
 
-# Not a zombie.
-_display_alive() {
-  local state
-  state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) || return 1
-  [ -n "$state" ] && [ "$state" != Z ]
-}
-
-_display_stop() {
-  local pid=$1
-  _display_alive "$pid" || return 0
-  kill -TERM -- "-$pid" 2>/dev/null || kill -TERM "$pid" 2>/dev/null || return 0
-  for _ in $(seq 50); do
-    _display_alive "$pid" || return 0
-    sleep 0.1
-  done
-  kill -KILL -- "-$pid" 2>/dev/null || kill -KILL "$pid" 2>/dev/null || true
-}
+# shellcheck source=scripts/lib/processes.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib/processes.sh"
 
 _display_cleanup() {
-  local status=$1 i
+  local status=$1 i ended
   if [ "$status" -ne 0 ] && [ ! -e "$display_work/.failed" ]; then
     echo "$display_name: FAIL: stopped with status $status" >&2
     _display_show_output
   fi
+  # On a failure, a program that ended unwaited for is said with its exit
+  # status: the failure itself may only show that its window never came.
+  for i in "${display_pids[@]}"; do
+    [ "$status" -ne 0 ] || break
+    process_alive "$i" && continue
+    ended=0
+    wait "$i" 2>/dev/null || ended=$?
+    echo "---- ended with status $ended: ${display_commands[$i]:-}" >&2
+  done
   for ((i = ${#display_pids[@]} - 1; i >= 0; i--)); do
-    _display_stop "${display_pids[i]}"
+    stop_group "${display_pids[i]}"
   done
   for ((i = ${#display_exit_hooks[@]} - 1; i >= 0; i--)); do
     eval "${display_exit_hooks[i]}"
   done
-  [ -n "$display_wm_pid" ] && _display_stop "$display_wm_pid"
-  [ -n "$display_server_pid" ] && _display_stop "$display_server_pid"
+  [ -n "$display_wm_pid" ] && stop_group "$display_wm_pid"
+  [ -n "$display_server_pid" ] && stop_group "$display_server_pid"
   rm -rf "$display_work"
   exit "$status"
 }
@@ -100,6 +95,7 @@ display_spawn() {
   (cd "$dir" && exec setsid "$@") >"$log" 2>&1 &
   display_pid=$!
   display_pids+=("$display_pid")
+  display_commands[$display_pid]="$*"
   display_logs+=("$log")
 }
 
@@ -116,7 +112,7 @@ display_run() {
 
 # Without it nothing could close a window: every wait checks for it.
 _display_check_wm() {
-  if [ -n "$display_wm_pid" ] && ! _display_alive "$display_wm_pid"; then
+  if [ -n "$display_wm_pid" ] && ! process_alive "$display_wm_pid"; then
     display_fail "the window manager (openbox) has exited: $(tail -n 5 "$display_work/openbox.out")"
   fi
 }
@@ -135,7 +131,7 @@ display_wait_until() {
 # display_exit_code.
 display_wait_exit() {
   local pid=$1 i
-  display_wait_until "! _display_alive $pid" "$2"
+  display_wait_until "! process_alive $pid" "$2"
   display_exit_code=0
   wait "$pid" || display_exit_code=$?
   for i in "${!display_pids[@]}"; do
@@ -174,20 +170,19 @@ display_start() {
 }
 
 _display_server_ready() {
-  _display_alive "$display_server_pid" ||
+  process_alive "$display_server_pid" ||
     display_fail "the X server (Xvfb) exited before it was ready: $(tail -n 5 "$display_work/xvfb.out")"
   grep -q -s '^[0-9][0-9]*$' "$display_work/display-number"
 }
 
-# display_windows TITLE: the visible windows titled TITLE. xdotool gives up
-# a whole search when any window goes away meanwhile (BadWindow), and Wine's
-# come and go at any time: such a search is made again.
+# display_windows TITLE: the visible windows titled TITLE.
 display_windows() {
   local found attempt
   for attempt in 1 2 3 4 5; do
     found=$(timeout 20 xdotool search --onlyvisible --name "^$1\$" 2>&1) || true
     case "$found" in
-      *"X Error"*) ;;
+      # xdotool gives up when a window goes away as it looks (BadWindow); RATE
+      *"X Error"*) echo "$display_name: xdotool's search lost a window that went away; searching again" >&2 ;;
       *)
         grep -x '[0-9][0-9]*' <<<"$found" || true
         return 0
@@ -217,7 +212,7 @@ display_wait_window() {
       fi
     done
     _display_check_wm
-    if [ -n "$pid" ] && ! _display_alive "$pid"; then
+    if [ -n "$pid" ] && ! process_alive "$pid"; then
       display_fail "the program ended before showing a window titled '$title'"
     fi
     if [ "$SECONDS" -ge "$deadline" ]; then
@@ -338,11 +333,12 @@ score_service_start() {
   "$1/tools/zarvik-score-service" "${@:3}" >"$log" 2>"$log.requests" &
   score_service_pid=$!
   display_pids+=("$score_service_pid")
+  display_commands[$score_service_pid]="the score service"
   display_logs+=("$log.requests")
   # One that cannot listen (another holds the port) exits at once, saying why.
-  display_wait_until "grep -qs ' listening on ' '$log.requests' || ! _display_alive $score_service_pid" \
+  display_wait_until "grep -qs ' listening on ' '$log.requests' || ! process_alive $score_service_pid" \
     "the score service to listen"
-  _display_alive "$score_service_pid" || display_fail "the score service did not start"
+  process_alive "$score_service_pid" || display_fail "the score service did not start"
 }
 score_service_answered() { grep -c -- "-> $2\$" "$1.requests" || true; }
-score_service_stop() { _display_stop "$score_service_pid"; }
+score_service_stop() { stop_group "$score_service_pid"; }

@@ -2,9 +2,9 @@
 # stage NAME COMMAND...: one stage of a long build (configure, build,
 # install), run unless it finished before (its marker .done-NAME in $work),
 # its output added to $log, its progress said (by `say`) once a minute and
-# its time at the end. One that fails is run once more, then the script
-# stops, showing the end of the log. A stage still running when the script
-# ends, however it ends, is stopped with its whole process group.
+# its time at the end. One that fails stops the script, showing the end of
+# the log; run again, the build resumes there. A stage still running when
+# the script ends, however it ends, is stopped with its whole process group.
 # shellcheck disable=SC2154 # work and log are the caller's (windows_toolchain.sh)
 
 # The newest progress line a build tool wrote: ninja's "[done/total]", or
@@ -21,53 +21,44 @@ progress_of() {
 }
 
 stage() {
-  local name=$1 started=$SECONDS done_marker="$work/.done-${1// /-}" pid status attempt
+  local name=$1 started=$SECONDS done_marker="$work/.done-${1// /-}" status=0
   shift
   if [ -f "$done_marker" ]; then
     say "$name: done before"
     return
   fi
   touch "$work/.stage-started"
-  # A loaded machine has been seen to fail a tool's start once ("spawn: No
-  # such file or directory"); a stage that fails is run once more, picking
-  # up where it stopped, before the build gives up.
-  for attempt in 1 2; do
-    # A process group of its own (job control on for the start), stopped
-    # with this script however it ends.
-    set -m
-    "$@" >>"$log" 2>&1 &
-    pid=$!
-    set +m
-    stage_pid=$pid
-    while ! wait_a_minute_for "$pid"; do
-      say "$name: $(progress_of)after $(((SECONDS - started) / 60)) min"
-    done
-    status=0
-    wait "$pid" || status=$?
-    [ "$status" -ne 0 ] && [ "$attempt" -eq 1 ] || break
-    say "$name failed (status $status); trying once more where it stopped"
+  # A process group of its own (job control on for the start), stopped with
+  # this script however it ends.
+  set -m
+  "$@" >>"$log" 2>&1 &
+  stage_pid=$!
+  set +m
+  while ! wait_a_minute_for "$stage_pid"; do
+    say "$name: $(progress_of)after $(((SECONDS - started) / 60)) min"
   done
+  wait "$stage_pid" || status=$?
+  stage_pid=
   if [ "$status" -ne 0 ]; then
-    say "$name failed after $((SECONDS - started)) s; the last lines of $log:"
+    say "$name failed (status $status) after $((SECONDS - started)) s; run again, it resumes there; the last lines of $log:"
     tail -n 30 "$log" >&2
     exit 1
   fi
-  stage_pid=
   touch "$done_marker"
   say "$name: $((SECONDS - started)) s"
 }
 stage_pid=
-stop_stage() {
-  [ -z "$stage_pid" ] || kill -TERM -- "-$stage_pid" 2>/dev/null
-}
+stop_stage() { [ -z "$stage_pid" ] || stop_group "$stage_pid"; }
 # shellcheck source=scripts/lib/on_exit.sh
 source "$(dirname "${BASH_SOURCE[0]}")/on_exit.sh"
+# shellcheck source=scripts/lib/processes.sh
+source "$(dirname "${BASH_SOURCE[0]}")/processes.sh"
 on_exit stop_stage
 # True once process $1 has ended, false when a minute passed first.
 wait_a_minute_for() {
   for _ in $(seq 60); do
-    kill -0 "$1" 2>/dev/null || return 0
+    process_alive "$1" || return 0
     sleep 1
   done
-  ! kill -0 "$1" 2>/dev/null
+  ! process_alive "$1"
 }

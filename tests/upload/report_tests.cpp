@@ -13,7 +13,7 @@ void PrintTo(const QString& text, std::ostream* out) {
 
 namespace {
 
-TEST(make_json_test, WritesTheReferenceReport) {
+TEST(MakeJsonTest, WritesTheReferenceReport) {
     th10replay record;
     record.character = 2;
     record.ctype = 0;
@@ -26,7 +26,7 @@ TEST(make_json_test, WritesTheReferenceReport) {
               "\"clear\":8,\"score\":[1,2,3,4,5,6],\"player\":\"\",\"date\":\"\"}");
 }
 
-TEST(make_json_test, WritesBytesAndScoresAsPlainDecimals) {
+TEST(MakeJsonTest, WritesBytesAndScoresAsPlainDecimals) {
     th10replay record;
     record.character = 255;
     record.ctype = 'A';
@@ -45,9 +45,9 @@ TEST(make_json_test, WritesBytesAndScoresAsPlainDecimals) {
 // byte and bytes that must pass unchanged (blank, DEL, UTF-8).
 enum class field { token, replay_hash, player, date };
 
-class escaping_test : public ::testing::TestWithParam<field> {};
+class EscapingTest : public ::testing::TestWithParam<field> {};
 
-TEST_P(escaping_test, EscapesQuotesBackslashesAndControlBytes) {
+TEST_P(EscapingTest, EscapesQuotesBackslashesAndControlBytes) {
     const std::string raw =
         std::string("q\"b\\s/", 6) + std::string("\x00\x01\t\n\r\x1f", 6) + " \x7f\xc3\xa9\xff";
     const std::string escaped =
@@ -81,11 +81,11 @@ TEST_P(escaping_test, EscapesQuotesBackslashesAndControlBytes) {
                   expected_player + "\",\"date\":\"" + expected_date + "\"}");
 }
 
-INSTANTIATE_TEST_SUITE_P(fields, escaping_test,
+INSTANTIATE_TEST_SUITE_P(Fields, EscapingTest,
                          ::testing::Values(field::token, field::replay_hash, field::player,
                                            field::date));
 
-TEST(make_json_test, EscapedFieldsStayWellFormed) {
+TEST(MakeJsonTest, EscapedFieldsStayWellFormed) {
     th10replay record;
     record.replay_hash = std::string(64, '0');
     record.player = std::string("\"\\\x00\x1f", 4);

@@ -21,7 +21,7 @@ std::string report(const std::string& hash = hash_a, const std::string& player =
            player + "\",\"date\":\"d\"}";
 }
 
-class service_test : public ::testing::Test {
+class ServiceTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(service.start(0, (cert_dir / "server.pem").string(),
@@ -49,7 +49,7 @@ class service_test : public ::testing::Test {
     std::unique_ptr<httplib::SSLClient> client;
 };
 
-TEST_F(service_test, AcceptsNewReplaysAndRefusesKnownOnes) {
+TEST_F(ServiceTest, AcceptsNewReplaysAndRefusesKnownOnes) {
     std::ostringstream echoed;
     service.echo_reports(&echoed);
     EXPECT_EQ(post(report()), 200);
@@ -61,7 +61,7 @@ TEST_F(service_test, AcceptsNewReplaysAndRefusesKnownOnes) {
     EXPECT_EQ(echoed.str(), report() + "\n" + other + "\n");
 }
 
-TEST_F(service_test, RefusesWhatIsNotAReport) {
+TEST_F(ServiceTest, RefusesWhatIsNotAReport) {
     EXPECT_EQ(post("{}"), 400);
     EXPECT_EQ(post(report().substr(1)), 400);
     EXPECT_EQ(post(report(std::string(64, 'A'))), 400);
@@ -70,7 +70,7 @@ TEST_F(service_test, RefusesWhatIsNotAReport) {
     EXPECT_TRUE(service.accepted_reports().empty());
 }
 
-TEST_F(service_test, RecordsEveryRequest) {
+TEST_F(ServiceTest, RecordsEveryRequest) {
     EXPECT_EQ(post(report()), 200);
     EXPECT_EQ(post("x", "application/json", "/elsewhere"), 404);
     const auto requests = service.requests();
@@ -89,7 +89,7 @@ TEST_F(service_test, RecordsEveryRequest) {
     EXPECT_EQ(post(report()), 200);
 }
 
-TEST_F(service_test, ForcedStatusAndRedirectsTakePrecedence) {
+TEST_F(ServiceTest, ForcedStatusAndRedirectsTakePrecedence) {
     service.redirect_next(2, {"https://localhost:1/upload/th10"}, 308);
     service.force_status(503);
     for (int i = 0; i < 2; ++i) {
@@ -103,7 +103,7 @@ TEST_F(service_test, ForcedStatusAndRedirectsTakePrecedence) {
     EXPECT_EQ(post(report()), 200);
 }
 
-TEST_F(service_test, SecondServiceOnTheSamePortFailsAndSaysWhy) {
+TEST_F(ServiceTest, SecondServiceOnTheSamePortFailsAndSaysWhy) {
     score_service::server second;
     EXPECT_FALSE(second.start(service.port(), (cert_dir / "server.pem").string(),
                               (cert_dir / "server.key").string()));
@@ -114,12 +114,12 @@ TEST_F(service_test, SecondServiceOnTheSamePortFailsAndSaysWhy) {
 }
 
 // Nor does the tests' other listener share a port that is taken.
-TEST(loopback_listener_test, SecondListenerOnTheSamePortFails) {
+TEST(LoopbackListenerTest, SecondListenerOnTheSamePortFails) {
     loopback_listener first;
     EXPECT_NONFATAL_FAILURE(loopback_listener second(first.port()), "cannot listen on 127.0.0.1:");
 }
 
-TEST(service_start_test, FailsOnUnusableCertificate) {
+TEST(ServiceStartTest, FailsOnUnusableCertificate) {
     score_service::server service;
     const std::string missing = (cert_dir / "missing.pem").string();
     EXPECT_FALSE(service.start(0, missing, (cert_dir / "server.key").string()));

@@ -81,7 +81,7 @@ void expect_error_boxes(const std::vector<SeenDialog>& seen, const QStringList& 
     }
 }
 
-class send_to_api_test : public ::testing::Test {
+class SendToApiTest : public ::testing::Test {
   protected:
     void SetUp() override {
         std::error_code ignored;
@@ -104,7 +104,7 @@ class send_to_api_test : public ::testing::Test {
     score_service::server service;
 };
 
-TEST_F(send_to_api_test, DeliversTheExactReportWithItsHeader) {
+TEST_F(SendToApiTest, DeliversTheExactReportWithItsHeader) {
     serve();
     th10replay record = sample('a');
     record.player = "a\"b\\c\n";
@@ -126,7 +126,7 @@ TEST_F(send_to_api_test, DeliversTheExactReportWithItsHeader) {
     EXPECT_EQ(service.accepted_reports(), std::vector<std::string>{expected});
 }
 
-TEST_F(send_to_api_test, KnownReplayShowsNothing) {
+TEST_F(SendToApiTest, KnownReplayShowsNothing) {
     serve();
     const auto seen = send(sample('b'), 2);
     expect_error_boxes(seen, {});
@@ -137,9 +137,9 @@ TEST_F(send_to_api_test, KnownReplayShowsNothing) {
     EXPECT_EQ(service.accepted_reports().size(), 1u);
 }
 
-class error_status_test : public send_to_api_test, public ::testing::WithParamInterface<int> {};
+class ErrorStatusTest : public SendToApiTest, public ::testing::WithParamInterface<int> {};
 
-TEST_P(error_status_test, ShowsTheNumberOnce) {
+TEST_P(ErrorStatusTest, ShowsTheNumberOnce) {
     serve();
     service.force_status(GetParam());
     const auto seen = send(sample('c'));
@@ -149,9 +149,9 @@ TEST_P(error_status_test, ShowsTheNumberOnce) {
 
 // 307 here comes without a Location, so nothing is followed and the report
 // has not arrived.
-INSTANTIATE_TEST_SUITE_P(statuses, error_status_test, ::testing::Values(307, 400, 401, 500));
+INSTANTIATE_TEST_SUITE_P(Statuses, ErrorStatusTest, ::testing::Values(307, 400, 401, 500));
 
-TEST_F(send_to_api_test, ReportRefusedByTheServiceShowsItsStatus) {
+TEST_F(SendToApiTest, ReportRefusedByTheServiceShowsItsStatus) {
     serve();
     th10replay record = sample('d');
     record.replay_hash.clear();
@@ -160,7 +160,7 @@ TEST_F(send_to_api_test, ReportRefusedByTheServiceShowsItsStatus) {
     EXPECT_TRUE(service.accepted_reports().empty());
 }
 
-TEST_F(send_to_api_test, RedirectChainWithinTheLimitDelivers) {
+TEST_F(SendToApiTest, RedirectChainWithinTheLimitDelivers) {
     serve();
     service.redirect_next(3);
     const auto seen = send(sample('e'));
@@ -180,7 +180,7 @@ TEST_F(send_to_api_test, RedirectChainWithinTheLimitDelivers) {
 // POST, byte for byte, a moved upload address (301, 302) included. Of two
 // Location headers the first is followed, not the second (here the service
 // under its other name, where the report would arrive at /upload/th10).
-TEST_F(send_to_api_test, SameOriginRedirectsAreFollowedWithTheReport) {
+TEST_F(SendToApiTest, SameOriginRedirectsAreFollowedWithTheReport) {
     const std::string origin = "https://localhost:" + std::to_string(local_port);
     const struct {
         int status;
@@ -219,7 +219,7 @@ TEST_F(send_to_api_test, SameOriginRedirectsAreFollowedWithTheReport) {
 
 // A 303 says the report was handled: where it points is asked for with a
 // GET, without the report.
-TEST_F(send_to_api_test, SeeOtherIsFollowedWithAGetWithoutTheReport) {
+TEST_F(SendToApiTest, SeeOtherIsFollowedWithAGetWithoutTheReport) {
     serve();
     service.redirect_next(1, {"/upload/th10"}, 303);
     const auto seen = send(sample('3'));
@@ -242,10 +242,9 @@ TEST_F(send_to_api_test, SeeOtherIsFollowedWithAGetWithoutTheReport) {
 // (127.0.0.1 for localhost), a plain listener. Of several Location headers
 // the first that is neither empty nor blank counts, whatever follows it.
 // libcurl itself had no failure to report, hence its code 0.
-class other_origin_redirect_test : public send_to_api_test,
-                                   public ::testing::WithParamInterface<int> {};
+class OtherOriginRedirectTest : public SendToApiTest, public ::testing::WithParamInterface<int> {};
 
-TEST_P(other_origin_redirect_test, IsRefusedAndNothingReachesTheOtherAddress) {
+TEST_P(OtherOriginRedirectTest, IsRefusedAndNothingReachesTheOtherAddress) {
     serve();
     score_service::server other_port;
     ASSERT_TRUE(
@@ -280,11 +279,10 @@ TEST_P(other_origin_redirect_test, IsRefusedAndNothingReachesTheOtherAddress) {
     EXPECT_TRUE(plain.finish().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(statuses, other_origin_redirect_test,
-                         ::testing::Values(301, 302, 307, 308));
+INSTANTIATE_TEST_SUITE_P(Statuses, OtherOriginRedirectTest, ::testing::Values(301, 302, 307, 308));
 
 // One box per failure, in Turkish: the reason for its class and libcurl's code.
-TEST_F(send_to_api_test, EachTransferFailureIsToldInTurkishWithItsCode) {
+TEST_F(SendToApiTest, EachTransferFailureIsToldInTurkishWithItsCode) {
     struct failure {
         const char* what;
         std::function<std::vector<SeenDialog>()> send_one; // sets the failure up
@@ -376,13 +374,13 @@ TEST_F(send_to_api_test, EachTransferFailureIsToldInTurkishWithItsCode) {
     }
 }
 
-TEST_F(send_to_api_test, NothingListeningShowsOneBoxPerReplay) {
+TEST_F(SendToApiTest, NothingListeningShowsOneBoxPerReplay) {
     const auto seen = send(sample('4'), 2);
     const QString refused = failure_text(texts::send_failed_no_connection, CURLE_COULDNT_CONNECT);
     expect_error_boxes(seen, {refused, refused});
 }
 
-TEST_F(send_to_api_test, MissingBundleShowsKayipCaWithoutConnecting) {
+TEST_F(SendToApiTest, MissingBundleShowsKayipCaWithoutConnecting) {
     fs::remove(bundle);
     loopback_listener port_watch(local_port);
     const auto seen = send(sample('5'), 2);
@@ -390,7 +388,7 @@ TEST_F(send_to_api_test, MissingBundleShowsKayipCaWithoutConnecting) {
     EXPECT_TRUE(port_watch.finish().empty());
 }
 
-TEST_F(send_to_api_test, BundleInTheWorkingDirectoryIsNotTrusted) {
+TEST_F(SendToApiTest, BundleInTheWorkingDirectoryIsNotTrusted) {
     fs::remove(bundle);
     const temporary_folder elsewhere;
     fs::copy_file(cert_dir / "ca.pem", elsewhere.path() / "cacert.pem");
@@ -404,7 +402,7 @@ TEST_F(send_to_api_test, BundleInTheWorkingDirectoryIsNotTrusted) {
     EXPECT_TRUE(port_watch.finish().empty());
 }
 
-TEST_F(send_to_api_test, BundleThatCannotBeCheckedCountsAsMissing) {
+TEST_F(SendToApiTest, BundleThatCannotBeCheckedCountsAsMissing) {
     // A link to itself: asking whether anything is there fails with ELOOP.
     fs::remove(bundle);
     if (const std::string why = cannot_link("cacert.pem", bundle); !why.empty())
@@ -416,7 +414,7 @@ TEST_F(send_to_api_test, BundleThatCannotBeCheckedCountsAsMissing) {
     EXPECT_TRUE(port_watch.finish().empty());
 }
 
-TEST_F(send_to_api_test, UnreadableBundleFailsTheTransfer) {
+TEST_F(SendToApiTest, UnreadableBundleFailsTheTransfer) {
     // Something is there, so it is not missing, but it holds no certificates.
     fs::remove(bundle);
     fs::create_directory(bundle);
@@ -429,7 +427,7 @@ TEST_F(send_to_api_test, UnreadableBundleFailsTheTransfer) {
 }
 
 // On Windows this program's folder has a name that no ANSI code page holds.
-TEST(executable_directory_test, NamesTheFolderOfThisProgram) {
+TEST(ExecutableDirectoryTest, NamesTheFolderOfThisProgram) {
     const fs::path directory = executable_directory();
     EXPECT_TRUE(directory.is_absolute());
     EXPECT_TRUE(fs::equivalent(directory, program_dir));

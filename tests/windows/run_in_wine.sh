@@ -27,10 +27,6 @@ for folder in "${folders[@]}"; do
 done
 export WINEPATH=$wine_path
 
-# Wine 8 itself now and then dies of SIGSEGV (status 139) as a program ends,
-# in a thread of the ended program (libcurl's name look-up; one run in about
-# thirty on a loaded machine), where the program's own faults give an
-# exception code: such a run is repeated once, in the time left, saying so.
 # The wineserver and services that the first program starts inherit its
 # standard error and outlive it, which ctest would wait for: Wine writes it
 # to a file, shown when the program has ended.
@@ -47,6 +43,7 @@ on_exit show_errors
 started=$SECONDS
 status=0
 timeout -k 10 "$bound" wine "$@" 2>>"$errors" || status=$?
+# Wine 8 dies of SIGSEGV (139) as a program ends, about one run in thirty under load: once more.
 if [ "$status" -eq 139 ] && [ $((SECONDS - started)) -lt "$bound" ]; then
   echo "run_in_wine: Wine itself crashed (SIGSEGV) running $(basename "$1"); running it once more" >>"$errors"
   status=0

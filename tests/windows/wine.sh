@@ -6,9 +6,8 @@
 #                     would be downloaded), no debug output, and a UTF-8
 #                     locale so that Unix file names map to Windows ones.
 #   wine_make_prefix LOG [--no-display]   Makes it afresh, every Wine step
-#                     bounded, its output in LOG; once more when Wine fails
-#                     inside itself (about one in thirty on a busy machine).
-#                     --no-display sends windows to Wine's null driver.
+#                     bounded, its output in LOG. --no-display sends windows
+#                     to Wine's null driver.
 #   wine_stop         Stops its wineserver, which outlives every program,
 #                     and removes the socket folder it leaves in /tmp.
 
@@ -28,6 +27,7 @@ _wine_try_prefix() {
 }
 
 wine_make_prefix() {
+  # wineboot fails inside Wine about once in thirty prefixes under load: once more.
   _wine_try_prefix "$@" && return 0
   echo "wine: making the Wine prefix failed, trying once more in a fresh one: $(tail -n 3 "$1")" >&2
   wine_stop

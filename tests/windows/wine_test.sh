@@ -44,12 +44,10 @@ unpack() {
 # box_text ID: sets box_text to the text of message box ID, which Qt's boxes
 # on Windows copy on Ctrl+C to the clipboard, which Wine hands to X11's. An
 # xclip of the test's own first holds it empty, so that no earlier box's
-# text is read. On a busy machine Wine can lose track of the clipboard's
-# owner (once in about thirty boxes) and never take it back; a fresh holder
-# makes it take stock again, so an attempt that shows no text within 10 s
-# starts over with one.
+# text is read.
 box_text() {
   local id=$1 deadline=$((SECONDS + display_timeout)) attempt=0 holder given_up clip="$work/clipboard"
+  # Wine loses the clipboard's owner about once in thirty boxes under load: a fresh holder after 10 s.
   while :; do
     attempt=$((attempt + 1))
     display_spawn "$work/clipboard-holder-$attempt.out" "$work" \
@@ -67,16 +65,16 @@ box_text() {
     done
     [ -s "$clip" ] && break
     if [ "$SECONDS" -ge "$deadline" ]; then
-      _display_alive "$holder" ||
+      process_alive "$holder" ||
         display_fail "timed out after $display_timeout s waiting for the text of box $id on the clipboard:" \
           "Wine took the clipboard but handed X11 no text"
       display_fail "timed out after $display_timeout s waiting for the text of box $id on the clipboard:" \
         "Wine never took it ($attempt attempts)"
     fi
-    _display_stop "$holder"
+    stop_group "$holder"
     display_wait_exit "$holder" "the clipboard holder to end"
   done
-  _display_stop "$holder"
+  stop_group "$holder"
   display_wait_exit "$holder" "the clipboard holder to end"
   box_text=$(tr -d '\r' <"$clip" | sed -n 4p)
 }
