@@ -11,7 +11,7 @@
 # - no package names the folder it was built in;
 # - both hold their build record, which names this commit, the Windows
 #   libraries and the tools, with the same record and the checksum beside
-#   them;
+#   them, and the text of every licence their component list names;
 # - scripts/rebuild_check.sh refuses, in one line or by naming the input
 #   that differs, and before building anything, a package without a
 #   record, a damaged one, one of a commit this checkout lacks, one built
@@ -141,6 +141,9 @@ for line in "Library qt6-base: .*, the system's" "Tool tar: .*[0-9]" "Tool gzip:
   grep -q "^$line" "$work/linux/$record" || fail "the Linux record has no line \"$line\""
 done
 ok "both packages, and the records and component lists beside them, name this commit, its time, the libraries and the tools"
+
+bash "$root/tests/package/licence_texts.sh" "$work/windows/zarvik" "$work/linux/zarvik" ||
+  fail "a licence that a component list names has no text under licenses/"
 
 # altered FROM EDIT: prints the path of a copy of the windows or linux
 # package with EDIT (a sed script for its record, "drop" or "truncate").
