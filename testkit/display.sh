@@ -153,7 +153,7 @@ _display_require_tools() {
     command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  echo "$display_name: SKIPPED: no ${missing[*]} on PATH (bash scripts/setup.sh demo installs them)" >&2
+  echo "$display_name: SKIPPED: no ${missing[*]} on PATH (bash scripts/setup.sh demo installs what is missing)" >&2
   : >"$display_work/.failed" # said already: no FAIL line at exit
   exit 77
 }
