@@ -93,8 +93,13 @@ set(zarvik_licenses
   "openssl.txt=/usr/share/doc/libssl3/copyright"
   "curl.txt=/usr/share/doc/libcurl4/copyright"
   "LGPL-3.txt=/usr/share/common-licenses/LGPL-3"
+  "GPL-2.txt=/usr/share/common-licenses/GPL-2"
   "GPL-3.txt=/usr/share/common-licenses/GPL-3"
   "Apache-2.0.txt=/usr/share/common-licenses/Apache-2.0")
+if(zarvik_ca_files)
+  # Mozilla's set of authorities, as cacert.pem.
+  list(APPEND zarvik_licenses "MPL-2.0.txt=/usr/share/common-licenses/MPL-2.0")
+endif()
 if(WIN32)
   # The MinGW-w64 runtime DLLs shipped beside the program.
   list(APPEND zarvik_licenses

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test, as the list of steps below, each a
-# command that can also be run alone from this folder. A step that fails
-# does not stop the check: every step's result is listed at its end,
-# however it ends, so that an early failure does not hide whether the later
-# steps pass.
+# command that can also be run alone from this folder. Once the first step
+# has installed what the others need, a step that fails does not stop the
+# check: every step's result is listed at its end, however it ends, so that
+# an early failure does not hide whether the later steps pass.
 #   check.sh          every step
 #   check.sh --quick  the build and the test suite only
 set -euo pipefail
@@ -69,6 +69,13 @@ if [ "$quick" -eq 1 ]; then
   run
 fi
 
+# The check installs Debian packages and plants a test CA in the system's
+# trust store, which only root may: said before any step, not halfway.
+if [ "$(id -u)" -ne 0 ]; then
+  echo "check: needs root, as it installs Debian packages and plants a test CA in the system's" >&2
+  echo "check: trust store; run it as root, or check.sh --quick, which plants no CA" >&2
+  exit 1
+fi
 # The system step rebuilds each package from its commit and must get the
 # same bytes, which no commit can promise for a tree with changes not
 # committed, or one outside git: said now, not after the steps before it.

@@ -9,8 +9,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 record_path=zarvik/licenses/buildinfo.txt
-# Bounds that only a stuck build reaches: the Windows libraries take
-# 22 to 40 minutes on two idle cores when the cache lacks them, a package a few.
+# Bounds that only a stuck build reaches, well above the times measured for
+# the Windows libraries' first build and for a package (docs/check.md).
 library_minutes=120
 build_minutes=45
 

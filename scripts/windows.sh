@@ -5,7 +5,7 @@
 # texts and the build record, with the ZIP's checksum and build record beside
 # it. Builds the Windows libraries first when they are not cached.
 #   windows.sh [--build-dir BUILD] [CMake options...]
-# BUILD defaults to build-win64; CMake options go to the configure step, for
+# BUILD defaults to build-windows; CMake options go to the configure step, for
 # example -DZARVIK_UPLOAD_URL=https://scores.example.org/upload/th10.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

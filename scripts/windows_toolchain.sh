@@ -230,7 +230,7 @@ mapfile -t curl_versions < <(source_versions curl "$(installed_version libcurl4-
 qt_version=$(installed_version qt6-base-dev)
 if [ ! -f "$cache/qtbase-$qt_version-r${recipe[qtbase]}/.complete" ]; then
   say "the Windows libraries are built once and then reused from $cache;"
-  say "on two idle cores that first build takes 22 to 40 minutes (OpenSSL, curl, then qtbase)"
+  say "that first build: OpenSSL, curl, then qtbase"
 fi
 ensure openssl openssl build_openssl "${openssl_versions[@]}"
 openssl_prefix=$prefix

@@ -140,10 +140,25 @@ display_wait_exit() {
   display_pids=("${display_pids[@]}")
 }
 
+# Without one of these no display can be made or driven: the script cannot
+# run here, which it says as a skip (exit 77, ctest's SKIP_RETURN_CODE) that
+# names what is missing, never as a pass or a failure.
+_display_require_tools() {
+  local tool missing=()
+  for tool in Xvfb xauth xdotool openbox wmctrl; do
+    command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "$display_name: SKIPPED: no ${missing[*]} on PATH (bash scripts/setup.sh demo installs what is missing)" >&2
+  : >"$display_work/.failed" # said already: no FAIL line at exit
+  exit 77
+}
+
 # display_start NAME: an X server of its own (Xvfb on a free display number,
 # with a cookie) managed by openbox; NAME prefixes the messages.
 display_start() {
   display_name=$1
+  _display_require_tools
   local auth="$display_work/Xauthority" cookie number=
 
   # Without -noreset the server resets when its last client leaves, dropping

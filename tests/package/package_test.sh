@@ -14,7 +14,7 @@
 # - no package names the folder it was built in;
 # - both hold their build record, which names this commit, the Windows
 #   libraries and the tools, with the same record and the checksum beside
-#   them;
+#   them, and the text of every licence their component list names;
 # - scripts/rebuild_check.sh refuses, in one line or by naming the input
 #   that differs, and before building anything, a package without a
 #   record, a damaged one, one of a commit this checkout lacks, one built
@@ -157,6 +157,8 @@ for package in windows linux; do
     fail "the $package record does not say it reports to $shipped_url with no build option"
 done
 ok "both programs report to $shipped_url, whatever an earlier build in their folder was given, and their records say so"
+bash "$root/tests/package/licence_texts.sh" "$work/windows/zarvik" "$work/linux/zarvik" ||
+  fail "a licence that a component list names has no text under licenses/"
 
 # altered FROM EDIT: prints the path of a copy of the windows or linux
 # package with EDIT (a sed script for its record, "drop" or "truncate").
