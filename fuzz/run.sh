@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# Builds the replay fuzzer (the "fuzz" preset) and fuzzes for SECONDS
-# (default 60) from fuzz/corpus and freshly written seed replays, failing on
-# any finding (the input is left in build-fuzz/fuzz-artifacts); then prints
-# the lines of replay/ and upload/report.cpp that the corpus and seeds reach.
-#   run.sh [SECONDS]          fuzz; fuzz/corpus is only read
-#   run.sh --merge SECONDS    fuzz, then merge what the run found into
-#                             fuzz/corpus (for a long run, then commit it)
+# run.sh [--merge] [SECONDS]: builds the replay fuzzer (the "fuzz" preset)
+# and fuzzes for SECONDS (60 unless given) from fuzz/corpus and fresh seed
+# replays, failing on any finding; then prints the lines of replay/ and
+# upload/report.cpp that the corpus and seeds reach. --merge then merges what
+# the run found into fuzz/corpus (for a long run, then commit it).
 set -euo pipefail
 merge=0
 if [ "${1:-}" = "--merge" ]; then
@@ -29,8 +27,8 @@ artifacts="$build/fuzz-artifacts"
 rm -rf "$corpus"
 mkdir -p "$corpus" "$artifacts" "$stored"
 
-# -close_fd_mask=1 silences "Decompression done."; libFuzzer's progress goes
-# to the log, of which its final figures are shown, or on a finding its end.
+# -close_fd_mask=1 silences "Decompression done."; on a finding the input is
+# left in $artifacts.
 log="$build/fuzz.log"
 status=0
 "$build/fuzz/zarvik_fuzz_replay" -max_total_time="$seconds" -close_fd_mask=1 \
@@ -45,8 +43,7 @@ fi
 grep -E '^(Done [0-9]+ runs|stat::)' "$log"
 echo "fuzz: no findings; full log in $log"
 
-# Each kept and seed input run once by the coverage build, counted with the
-# llvm tools of the clang that built it.
+# Counted with the llvm tools of the clang that built the coverage build.
 llvm_bin=$(dirname "$(readlink -f "$(command -v clang++)")")
 profile="$build/fuzz-coverage"
 rm -rf "$profile"

@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
-# Writes throw-away TLS material for the local score service into OUTDIR:
-#   ca.pem                 the test certificate authority (tests install it
-#                          as cacert.pem beside their programs)
-#   server.pem, .key       localhost, 127.0.0.1 and ::1, signed by the test CA
-#   wrong-host.pem, .key   wrong.invalid only, signed by the test CA
-#   stranger.pem, .key     localhost, 127.0.0.1 and ::1, signed by a CA that
-#                          nothing trusts
+# make_test_certs.sh OUTDIR: throw-away TLS material for the local score
+# service: the test CA as ca.pem (tests install it as cacert.pem beside their
+# programs), and NAME.pem and NAME.key for each server certificate below.
 # The authorities' keys are discarded, so nothing else can ever be signed.
 set -euo pipefail
 
@@ -30,9 +26,7 @@ run_openssl() {
   fi
 }
 
-new_key() {
-  run_openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1"
-}
+new_key() { run_openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1"; }
 
 # new_ca NAME COMMON_NAME: certificate in $work/NAME.pem
 new_ca() {
@@ -58,8 +52,7 @@ EXT
   run_openssl x509 -req -in "$work/$1.csr" -CA "$work/$2.pem" -CAkey "$work/$2.key" \
     -set_serial "0x$serial" -days 3650 -sha256 -extfile "$work/$1.ext" \
     -out "$work/$1.pem"
-  mv "$work/$1.key" "$out/$1.key"
-  mv "$work/$1.pem" "$out/$1.pem"
+  mv "$work/$1.key" "$work/$1.pem" "$out/"
 }
 
 new_ca test-ca "Zarvik test CA"

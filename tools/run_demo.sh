@@ -5,13 +5,8 @@
 # folder below the game. The service prints every report it accepts.
 set -euo pipefail
 build=$(cd "$1" && pwd)
-auto=0
-[ "${2:-}" = "--auto" ] && auto=1
-
-kit="$(dirname "$0")/../testkit"
 # shellcheck source=testkit/display.sh
-. "$kit/display.sh"
-certs="$build/tools/test-certs"
+. "$(dirname "$0")/../testkit/display.sh"
 demo="$build/demo"
 rm -rf "$demo"
 mkdir -p "$demo/game/replay" "$demo/game/zarvik"
@@ -21,7 +16,7 @@ replays=$(find "$demo/game/replay" -maxdepth 1 -name '*.rpy' | wc -l)
 
 # What a player installs: the program with the trusted CA bundle beside it.
 cp "$build/app/zarvik-local" "$demo/game/zarvik/zarvik"
-cp "$certs/ca.pem" "$demo/game/zarvik/cacert.pem"
+cp "$build/tools/test-certs/ca.pem" "$demo/game/zarvik/cacert.pem"
 
 log="$demo/service.log"
 score_service_start "$build" "$log"
@@ -29,7 +24,7 @@ tail -n +1 -f "$log" --pid "$score_service_pid" &
 
 echo "Demo game folder: $demo/game ($replays replays); $(sed -n 's/^zarvik-score-service: //p' "$log.requests")"
 echo "Zarvik's own console output goes to $demo/zarvik.out"
-if [ "$auto" -eq 0 ]; then
+if [ "${2:-}" != --auto ]; then
   echo 'Press "Token Girin", type any token and confirm: Zarvik saves it and sends every replay.'
   echo 'Press "Replay Gönderin" to send them again (the service answers 409 and nothing is shown).'
   echo 'Close the window to end the demo.'
