@@ -16,6 +16,8 @@ build="$root/build-fuzz"
 stored="$root/fuzz/corpus"
 # Kept files are cut to this size, to keep the repository small.
 stored_max_len=4096
+# -close_fd_mask=1 silences "Decompression done.".
+limits=(-close_fd_mask=1 -timeout=10 -rss_limit_mb=2048)
 
 (cd "$root" && cmake --fresh --preset fuzz >/dev/null && cmake --build --preset fuzz)
 
@@ -27,12 +29,9 @@ artifacts="$build/fuzz-artifacts"
 rm -rf "$corpus"
 mkdir -p "$corpus" "$artifacts" "$stored"
 
-# -close_fd_mask=1 silences "Decompression done."; on a finding the input is
-# left in $artifacts.
 log="$build/fuzz.log"
 status=0
-"$build/fuzz/zarvik_fuzz_replay" -max_total_time="$seconds" -close_fd_mask=1 \
-  -max_len=65536 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+"$build/fuzz/zarvik_fuzz_replay" "${limits[@]}" -max_total_time="$seconds" -max_len=65536 -print_final_stats=1 \
   -artifact_prefix="$artifacts/" "$corpus" "$stored" "$seeds" >"$log" 2>&1 || status=$?
 if [ "$status" -ne 0 ]; then
   tail -n 60 "$log" >&2
@@ -63,8 +62,8 @@ if [ "$merge" -eq 1 ]; then
   merged="$build/fuzz-merged"
   rm -rf "$merged"
   mkdir -p "$merged"
-  "$build/fuzz/zarvik_fuzz_replay" -merge=1 -max_len="$stored_max_len" -close_fd_mask=1 \
-    -timeout=10 -rss_limit_mb=2048 "$merged" "$stored" "$corpus" "$seeds" >>"$log" 2>&1
+  "$build/fuzz/zarvik_fuzz_replay" -merge=1 -max_len="$stored_max_len" "${limits[@]}" \
+    "$merged" "$stored" "$corpus" "$seeds" >>"$log" 2>&1
   find "$stored" -maxdepth 1 -type f -delete
   cp "$merged"/* "$stored"/
   echo "fuzz/corpus: $(find "$stored" -type f | wc -l) files, $(cat "$stored"/* | wc -c) bytes"

@@ -157,14 +157,18 @@ display_start() {
   number=$(head -n 1 "$display_work/display-number")
   xauth -q -f "$auth" add ":$number" MIT-MAGIC-COOKIE-1 "$cookie"
   export DISPLAY=":$number" XAUTHORITY="$auth" QT_QPA_PLATFORM=xcb
-  # Qt wants a runtime folder of the user's own, and warns without one.
-  mkdir -m 700 "$display_work/runtime"
-  export XDG_RUNTIME_DIR="$display_work/runtime"
+  display_runtime_folder
 
   openbox >"$display_work/openbox.out" 2>&1 &
   display_wm_pid=$!
   display_wait_until '[[ "$(timeout 20 wmctrl -m 2>/dev/null)" == *"Name: Openbox"* ]]' \
     "the window manager (openbox) to manage the display"
+}
+
+# Qt wants a runtime folder of the user's own, and warns without one.
+display_runtime_folder() {
+  mkdir -m 700 "$display_work/runtime"
+  export XDG_RUNTIME_DIR="$display_work/runtime"
 }
 
 _display_server_ready() {
@@ -249,7 +253,7 @@ display_dismiss() {
   _display_until_gone "$1" "box $1 to close on Return" "" xdotool windowfocus --sync "$1" key Return
 }
 
-# display_press_keys ID KEY...; --sync waits, without a bound of its own,
+# display_press_keys ID KEY...: --sync waits, without a bound of its own,
 # until the window has the focus.
 display_press_keys() { _display_x xdotool windowfocus --sync "$1" key "${@:2}"; }
 

@@ -33,8 +33,7 @@ new_ca() {
   new_key "$work/$1.key"
   run_openssl req -x509 -new -key "$work/$1.key" -subj "/CN=$2" -days 3650 -sha256 \
     -addext "basicConstraints=critical,CA:TRUE" \
-    -addext "keyUsage=critical,keyCertSign,cRLSign" \
-    -out "$work/$1.pem"
+    -addext "keyUsage=critical,keyCertSign,cRLSign" -out "$work/$1.pem"
 }
 
 # new_server NAME CA SUBJECT_ALT_NAMES: OUTDIR/NAME.pem and OUTDIR/NAME.key
@@ -50,8 +49,7 @@ EXT
   local serial
   serial=$(run_openssl rand -hex 8)
   run_openssl x509 -req -in "$work/$1.csr" -CA "$work/$2.pem" -CAkey "$work/$2.key" \
-    -set_serial "0x$serial" -days 3650 -sha256 -extfile "$work/$1.ext" \
-    -out "$work/$1.pem"
+    -set_serial "0x$serial" -days 3650 -sha256 -extfile "$work/$1.ext" -out "$work/$1.pem"
   mv "$work/$1.key" "$work/$1.pem" "$out/"
 }
 

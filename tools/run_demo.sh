@@ -28,11 +28,8 @@ if [ "${2:-}" != --auto ]; then
   echo 'Press "Token Girin", type any token and confirm: Zarvik saves it and sends every replay.'
   echo 'Press "Replay Gönderin" to send them again (the service answers 409 and nothing is shown).'
   echo 'Close the window to end the demo.'
-  # Qt warns when the session gives it no runtime folder (a root shell, say).
-  if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
-    mkdir -m 700 "$display_work/runtime"
-    export XDG_RUNTIME_DIR="$display_work/runtime"
-  fi
+  # The session may give it none (a root shell, say).
+  [ -n "${XDG_RUNTIME_DIR:-}" ] || display_runtime_folder
   (cd "$demo/game/zarvik" && ./zarvik >"$demo/zarvik.out")
   exit 0
 fi

@@ -53,7 +53,7 @@ buildinfo_tools() {
   done
 }
 
-# buildinfo_packages FILE...: "Package NAME: VERSION" for each buildinfo_owners.
+# buildinfo_packages FILE...: "Package NAME: VERSION" for each of their owners.
 buildinfo_packages() {
   local package
   buildinfo_owners "$@" | while read -r package; do
