@@ -182,14 +182,12 @@ display_windows() {
   local found attempt
   for attempt in 1 2 3 4 5; do
     found=$(timeout 20 xdotool search --onlyvisible --name "^$1\$" 2>&1) || true
-    case "$found" in
-      # xdotool gives up when a window goes away as it looks (BadWindow); RATE
-      *"X Error"*) echo "$display_name: xdotool's search lost a window that went away; searching again" >&2 ;;
-      *)
-        grep -x '[0-9][0-9]*' <<<"$found" || true
-        return 0
-        ;;
-    esac
+    if [[ "$found" != *"X Error"* ]]; then
+      grep -x '[0-9][0-9]*' <<<"$found" || true
+      return 0
+    fi
+    # xdotool gives up when a window goes away as it looks (BadWindow); RATE
+    echo "$display_name: xdotool's search lost a window that went away; searching again" >&2
   done
   display_fail "xdotool failed $attempt times to list the windows titled '$1': $found"
 }
