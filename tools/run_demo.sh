@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Runs the demo from a built tree: run_demo.sh BUILD_DIR [--auto]
-# Makes a throw-away game folder with a few replays, starts the local score
-# service on loopback and opens Zarvik (built against that service) in the
-# folder below the game. The service prints every report it accepts.
+# run_demo.sh BUILD_DIR [--auto]: the demo from a built tree: a throw-away game
+# folder with a few replays, the local score service on loopback, which prints
+# every report it accepts, and Zarvik (built against it) in the game's folder.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 # shellcheck source=testkit/display.sh
