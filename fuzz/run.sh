@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# Builds the replay fuzzer (the "fuzz" preset) and fuzzes for SECONDS
-# (default 60) from fuzz/corpus and freshly written seed replays, failing on
-# any finding (the input is left in build-fuzz/fuzz-artifacts); then prints
-# the lines of replay/ and upload/report.cpp that the corpus and seeds reach.
-#   run.sh [SECONDS]          fuzz; fuzz/corpus is only read
-#   run.sh --merge SECONDS    fuzz, then merge what the run found into
-#                             fuzz/corpus (for a long run, then commit it)
+# run.sh [--merge] [SECONDS]: builds the replay fuzzer (the "fuzz" preset)
+# and fuzzes for SECONDS (60 unless given) from fuzz/corpus and fresh seed
+# replays, failing on any finding; then prints the lines of replay/ and
+# upload/report.cpp that the corpus and seeds reach. --merge then merges what
+# the run found into fuzz/corpus (for a long run, then commit it).
 set -euo pipefail
 merge=0
 if [ "${1:-}" = "--merge" ]; then
@@ -18,6 +16,8 @@ build="$root/build-fuzz"
 stored="$root/fuzz/corpus"
 # Kept files are cut to this size, to keep the repository small.
 stored_max_len=4096
+# -close_fd_mask=1 silences "Decompression done.".
+limits=(-close_fd_mask=1 -timeout=10 -rss_limit_mb=2048)
 
 (cd "$root" && cmake --fresh --preset fuzz >/dev/null && cmake --build --preset fuzz)
 
@@ -29,12 +29,9 @@ artifacts="$build/fuzz-artifacts"
 rm -rf "$corpus"
 mkdir -p "$corpus" "$artifacts" "$stored"
 
-# -close_fd_mask=1 silences "Decompression done."; libFuzzer's progress goes
-# to the log, of which its final figures are shown, or on a finding its end.
 log="$build/fuzz.log"
 status=0
-"$build/fuzz/zarvik_fuzz_replay" -max_total_time="$seconds" -close_fd_mask=1 \
-  -max_len=65536 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+"$build/fuzz/zarvik_fuzz_replay" "${limits[@]}" -max_total_time="$seconds" -max_len=65536 -print_final_stats=1 \
   -artifact_prefix="$artifacts/" "$corpus" "$stored" "$seeds" >"$log" 2>&1 || status=$?
 if [ "$status" -ne 0 ]; then
   tail -n 60 "$log" >&2
@@ -45,8 +42,7 @@ fi
 grep -E '^(Done [0-9]+ runs|stat::)' "$log"
 echo "fuzz: no findings; full log in $log"
 
-# Each kept and seed input run once by the coverage build, counted with the
-# llvm tools of the clang that built it.
+# Counted with the llvm tools of the clang that built the coverage build.
 llvm_bin=$(dirname "$(readlink -f "$(command -v clang++)")")
 profile="$build/fuzz-coverage"
 rm -rf "$profile"
@@ -66,8 +62,8 @@ if [ "$merge" -eq 1 ]; then
   merged="$build/fuzz-merged"
   rm -rf "$merged"
   mkdir -p "$merged"
-  "$build/fuzz/zarvik_fuzz_replay" -merge=1 -max_len="$stored_max_len" -close_fd_mask=1 \
-    -timeout=10 -rss_limit_mb=2048 "$merged" "$stored" "$corpus" "$seeds" >>"$log" 2>&1
+  "$build/fuzz/zarvik_fuzz_replay" -merge=1 -max_len="$stored_max_len" "${limits[@]}" \
+    "$merged" "$stored" "$corpus" "$seeds" >>"$log" 2>&1
   find "$stored" -maxdepth 1 -type f -delete
   cp "$merged"/* "$stored"/
   echo "fuzz/corpus: $(find "$stored" -type f | wc -l) files, $(cat "$stored"/* | wc -c) bytes"

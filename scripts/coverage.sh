@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Prints how much of the program's folders the runs in BUILD_DIR executed, one
-# line per folder: lines and branches. BUILD_DIR is a build made with
-# --coverage whose tests have run (scripts/check.sh makes its sanitizer build
-# that way).
-#   coverage.sh BUILD_DIR
+# coverage.sh BUILD_DIR: how much of each of the program's folders the runs
+# in BUILD_DIR executed, lines and branches. BUILD_DIR is a build made with
+# --coverage whose tests have run (as check.sh makes its sanitizer build).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
@@ -28,7 +26,6 @@ for folder in app replay upload ui; do
   # root, it would replace the device with a regular file.
   summary=$(gcovr --root "$root" --add-tracefile "$counts" --filter "$root/$folder/" \
     --print-summary --output "$scratch/report.txt")
-  lines=$(sed -n 's/^lines: //p' <<<"$summary")
-  branches=$(sed -n 's/^branches: //p' <<<"$summary")
-  printf '  %-8s lines %s, branches %s\n' "$folder/" "$lines" "$branches"
+  printf '  %-8s lines %s, branches %s\n' "$folder/" "$(sed -n 's/^lines: //p' <<<"$summary")" \
+    "$(sed -n 's/^branches: //p' <<<"$summary")"
 done

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# The main job on a built-in demo: a demo game folder with a few replays, a
-# local score service on loopback, and Zarvik started in that folder.
-#   --auto   press the buttons by itself, on a virtual display of its own,
-#            and close the window when the job is done.
+# The main job on a built-in demo (tools/run_demo.sh), from a build of its own
+# without the test suites. --auto: it presses the buttons itself, on a virtual
+# display of its own, and closes the window when the job is done.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh" demo
@@ -18,7 +17,6 @@ MSG
   exit 1
 fi
 
-# Its own build of the program and the demo tools, without the test suites.
 cd "$root"
 cmake --fresh --preset demo >/dev/null
 cmake --build --preset demo

@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
-# Checks a Zarvik package against its build record (zarvik/licenses/
-# buildinfo.txt): rebuilds it from the commit the record names, in a
-# temporary git worktree of this checkout, and compares the two.
-#   rebuild_check.sh PACKAGE   (a zarvik-*-win64.zip or zarvik-*-Linux.tar.gz)
-# Every input the record names is first compared with this machine's; where
-# one differs the bytes could not match, so it stops and names each. Prints
-# "identical", or each file that differs; exits 0 only for "identical".
+# rebuild_check.sh PACKAGE: rebuilds a Zarvik package from the commit its
+# build record (zarvik/licenses/buildinfo.txt) names, in a temporary git
+# worktree of this checkout, and compares the two. Every input the record
+# names is first compared with this machine's; where one differs the bytes
+# could not match, so it stops and names each. Prints "identical", or each
+# file that differs; exits 0 only for "identical".
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 record_path=zarvik/licenses/buildinfo.txt
@@ -72,20 +71,20 @@ unpack() {
 }
 
 # The archive must read without error before anything in it is trusted.
+recorded="$work/recorded"
 case "$name" in
   *.zip)
     command -v unzip >/dev/null || fail "reading $name needs unzip, which is not installed here"
     unzip -tqq "$package" >"$work/test.log" 2>&1 || fail "$name is damaged: it does not read as a ZIP archive"
-    unzip -p "$package" "$record_path" 2>/dev/null | head -c 65537 >"$work/recorded" || true
+    unzip -p "$package" "$record_path" 2>/dev/null | head -c 65537 >"$recorded" || true
     ;;
   *.tar.gz)
     gzip -t "$package" 2>"$work/test.log" && tar -tzf "$package" >"$work/test.log" 2>&1 ||
       fail "$name is damaged: it does not read as a gzipped tar archive"
-    tar -xzOf "$package" "$record_path" 2>/dev/null | head -c 65537 >"$work/recorded" || true
+    tar -xzOf "$package" "$record_path" 2>/dev/null | head -c 65537 >"$recorded" || true
     ;;
   *) fail "$name is not a Zarvik package (a .zip or .tar.gz)" ;;
 esac
-recorded="$work/recorded"
 [ -s "$recorded" ] || fail "$name holds no build record ($record_path): it was built before packages had one"
 malformed() { fail "$name has a malformed build record ($record_path): $*"; }
 [ "$(wc -c <"$recorded")" -le 65536 ] || malformed "longer than 64 KiB"
@@ -108,9 +107,7 @@ esac
 [[ "$package_name" =~ ^zarvik-[0-9A-Za-z.+~-]+$suffix$ ]] || malformed "no valid Package line"
 [[ "$epoch" =~ ^[0-9]{1,12}$ ]] || malformed "no valid Source-Date-Epoch line"
 case "$preset" in windows | windows-local | linux) ;; *) malformed "no known Build-Preset" ;; esac
-if [[ "$commit" == none* ]]; then
-  fail "$name was built outside a git checkout, so it names no commit to rebuild"
-fi
+[[ "$commit" != none* ]] || fail "$name was built outside a git checkout, so it names no commit to rebuild"
 [[ "$commit" =~ ^[0-9a-f]{40}$ ]] || malformed "no valid Commit line"
 [ "$tree" = clean ] ||
   fail "$name was built from commit $commit with changes not committed, so no rebuild of a commit can promise its bytes; commit them and build it again"
@@ -146,8 +143,7 @@ differ() {
       for (input in here) if (!(input in recorded)) print "  " input ": recorded none; here " here[input]
     }' "$1" "$2" | LC_ALL=C sort
 }
-# stop_if_inputs_differ PATTERN: the recorded inputs matching PATTERN
-# against $work/here.
+# stop_if_inputs_differ PATTERN: the recorded inputs matching PATTERN against $work/here.
 stop_if_inputs_differ() {
   grep -E "$1" "$recorded" >"$work/recorded-inputs" || true
   differ "$work/recorded-inputs" "$work/here" >"$work/differences"

@@ -1,13 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that one purpose needs, those missing only.
-#   setup.sh linux    the Linux package (scripts/linux.sh)
-#   setup.sh windows  the Windows package (scripts/windows.sh), with deb-src
-#                     entries (see below)
-#   setup.sh demo     the program, the demo and its display
-#   setup.sh quick    the demo's, the test suites and the benchmark
-#                     (check.sh --quick)
-#   setup.sh test     all of the above, the sanitizer and fuzz builds, and
-#                     the Windows test suites and the Wine test
+# setup.sh linux|windows|demo|quick|test: installs, those missing only, the
+# Debian packages that the Linux package, the Windows package, the demo,
+# check.sh --quick (the demo's, the test suites and the benchmark) or all
+# (the sanitizer, fuzz and Windows builds and tests too) need.
 set -euo pipefail
 purpose=${1:-test}
 
@@ -34,9 +29,7 @@ esac
 
 missing=()
 for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$package")
-  fi
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
 
 # The Windows build compiles Debian's own sources of Qt, OpenSSL and curl,
@@ -62,15 +55,13 @@ if [ "$needs_sources" -eq 1 ]; then
   # The same archives, suites and components as the binary entries.
   if [ -f /etc/apt/sources.list.d/debian.sources ]; then
     from=/etc/apt/sources.list.d/debian.sources to=/etc/apt/sources.list.d/zarvik-deb-src.sources
+    twins='s/^Types: deb$/Types: deb-src/;p'
   else
     from=/etc/apt/sources.list to=/etc/apt/sources.list.d/zarvik-deb-src.list
+    twins='s/^deb /deb-src /p'
   fi
   echo "setup: adding $to, deb-src twins of the entries in $from, as the Windows build compiles Debian's own sources of Qt, OpenSSL and curl"
-  if [ "${from##*.}" = sources ]; then
-    sed 's/^Types: deb$/Types: deb-src/' "$from" | "${as_root[@]}" tee "$to" >/dev/null
-  else
-    sed -n 's/^deb /deb-src /p' "$from" | "${as_root[@]}" tee "$to" >/dev/null
-  fi
+  sed -n "$twins" "$from" | "${as_root[@]}" tee "$to" >/dev/null
 fi
 [ ${#missing[@]} -gt 0 ] && echo "Installing: ${missing[*]}"
 "${as_root[@]}" apt-get update -q

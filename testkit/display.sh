@@ -6,7 +6,6 @@
 # output of every program it started, and all of them are stopped;
 # display_at_exit COMMAND runs COMMAND then, before the X server stops.
 # display_work is the script's own folder, removed at exit.
-#
 display_name=${0##*/}
 display_timeout=60
 display_work=$(mktemp -d)
@@ -127,8 +126,7 @@ display_wait_until() {
   done
 }
 
-# display_wait_exit PID WHAT: waits for the program to end; sets
-# display_exit_code.
+# display_wait_exit PID WHAT: sets display_exit_code once PID ended.
 display_wait_exit() {
   local pid=$1 i
   display_wait_until "! process_alive $pid" "$2"
@@ -174,14 +172,18 @@ display_start() {
   number=$(head -n 1 "$display_work/display-number")
   xauth -q -f "$auth" add ":$number" MIT-MAGIC-COOKIE-1 "$cookie"
   export DISPLAY=":$number" XAUTHORITY="$auth" QT_QPA_PLATFORM=xcb
-  # Qt wants a runtime folder of the user's own, and warns without one.
-  mkdir -m 700 "$display_work/runtime"
-  export XDG_RUNTIME_DIR="$display_work/runtime"
+  display_runtime_folder
 
   openbox >"$display_work/openbox.out" 2>&1 &
   display_wm_pid=$!
   display_wait_until '[[ "$(timeout 20 wmctrl -m 2>/dev/null)" == *"Name: Openbox"* ]]' \
     "the window manager (openbox) to manage the display"
+}
+
+# Qt wants a runtime folder of the user's own, and warns without one.
+display_runtime_folder() {
+  mkdir -m 700 "$display_work/runtime"
+  export XDG_RUNTIME_DIR="$display_work/runtime"
 }
 
 _display_server_ready() {
@@ -195,14 +197,12 @@ display_windows() {
   local found attempt
   for attempt in 1 2 3 4 5; do
     found=$(timeout 20 xdotool search --onlyvisible --name "^$1\$" 2>&1) || true
-    case "$found" in
-      # xdotool gives up when a window goes away as it looks (BadWindow); RATE
-      *"X Error"*) echo "$display_name: xdotool's search lost a window that went away; searching again" >&2 ;;
-      *)
-        grep -x '[0-9][0-9]*' <<<"$found" || true
-        return 0
-        ;;
-    esac
+    if [[ "$found" != *"X Error"* ]]; then
+      grep -x '[0-9][0-9]*' <<<"$found" || true
+      return 0
+    fi
+    # xdotool gives up when a window goes away as it looks (BadWindow); RATE
+    echo "$display_name: xdotool's search lost a window that went away; searching again" >&2
   done
   display_fail "xdotool failed $attempt times to list the windows titled '$1': $found"
 }
@@ -210,7 +210,7 @@ display_windows() {
 # Managed: in the window manager's client list, which wmctrl prints in hex.
 _display_managed() {
   local hex
-  hex=$(printf '0x%08x' "$1")
+  printf -v hex '0x%08x' "$1"
   timeout 20 wmctrl -l 2>/dev/null | awk '{print $1}' | grep -q -x "$hex"
 }
 
@@ -266,21 +266,9 @@ display_dismiss() {
   _display_until_gone "$1" "box $1 to close on Return" "" xdotool windowfocus --sync "$1" key Return
 }
 
-# --sync waits, without a bound of its own, until the window has the focus.
-display_press_keys() {
-  local id=$1
-  shift
-  _display_x xdotool windowfocus --sync "$id" key "$@"
-}
-
-# display_type ID TEXT
-display_type() {
-  _display_x xdotool windowfocus --sync "$1" type --delay 30 "$2"
-}
-
-display_window_size() {
-  _display_x xdotool getwindowgeometry "$1" | awk '/Geometry/ {print $2}'
-}
+# display_press_keys ID KEY...: --sync waits, without a bound of its own,
+# until the window has the focus.
+display_press_keys() { _display_x xdotool windowfocus --sync "$1" key "${@:2}"; }
 
 # The main window's layout: the token button above the send button.
 display_main_size=400x100
@@ -294,7 +282,7 @@ display_open_main() {
   local size
   display_spawn "$@"
   display_main=$(display_wait_window Zarvik "$display_pid")
-  size=$(display_window_size "$display_main")
+  size=$(_display_x xdotool getwindowgeometry "$display_main" | awk '/Geometry/ {print $2}')
   [ "$size" = "$display_main_size" ] ||
     display_fail "the window titled Zarvik is $size, not the main window's $display_main_size"
 }
@@ -306,7 +294,7 @@ display_enter_token() {
   display_click_token "$main"
   display_wait_until '[ "$(display_windows Zarvik | wc -l)" -ge 2 ]' "the token dialog"
   dialog=$(display_windows Zarvik | grep -v -x "$main" | head -n 1)
-  display_type "$dialog" "$token"
+  _display_x xdotool windowfocus --sync "$dialog" type --delay 30 "$token"
   display_press_keys "$dialog" Return
   display_dismiss "$(display_wait_window Kaydedildi "$program")"
 }
@@ -337,12 +325,10 @@ display_expect_missing_replay_folder() {
   [ "$display_exit_code" -eq 255 ] || display_fail "exit code $display_exit_code, expected -1 (255)"
 }
 
-# The local score service of a Linux build tree (BUILD), on the port that
-# its zarvik-local reports to.
-#   score_service_start BUILD LOG [KNOBS...]  Starts it and waits until it
-#       listens; the reports it accepts go to LOG, one a line, its request
-#       log to LOG.requests. Sets score_service_pid.
-#   score_service_answered LOG STATUS  How many requests it answered so.
+# score_service_start BUILD LOG [KNOBS...]: the local score service of the
+# Linux build tree BUILD, on the port its zarvik-local reports to, once it
+# listens; the reports it accepts go to LOG, one a line, its request log to
+# LOG.requests. Sets score_service_pid.
 score_service_start() {
   local log=$2
   "$1/tools/zarvik-score-service" "${@:3}" >"$log" 2>"$log.requests" &
@@ -355,5 +341,6 @@ score_service_start() {
     "the score service to listen"
   process_alive "$score_service_pid" || display_fail "the score service did not start"
 }
+# score_service_answered LOG STATUS: how many requests it answered so.
 score_service_answered() { grep -c -- "-> $2\$" "$1.requests" || true; }
 score_service_stop() { stop_group "$score_service_pid"; }

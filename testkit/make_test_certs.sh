@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
-# Writes throw-away TLS material for the local score service into OUTDIR:
-#   ca.pem                 the test certificate authority (tests install it
-#                          as cacert.pem beside their programs)
-#   server.pem, .key       localhost, 127.0.0.1 and ::1, signed by the test CA
-#   wrong-host.pem, .key   wrong.invalid only, signed by the test CA
-#   stranger.pem, .key     localhost, 127.0.0.1 and ::1, signed by a CA that
-#                          nothing trusts
+# make_test_certs.sh OUTDIR: throw-away TLS material for the local score
+# service: the test CA as ca.pem (tests install it as cacert.pem beside their
+# programs), and NAME.pem and NAME.key for each server certificate below.
 # The authorities' keys are discarded, so nothing else can ever be signed.
 set -euo pipefail
 
@@ -30,17 +26,14 @@ run_openssl() {
   fi
 }
 
-new_key() {
-  run_openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1"
-}
+new_key() { run_openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1"; }
 
 # new_ca NAME COMMON_NAME: certificate in $work/NAME.pem
 new_ca() {
   new_key "$work/$1.key"
   run_openssl req -x509 -new -key "$work/$1.key" -subj "/CN=$2" -days 3650 -sha256 \
     -addext "basicConstraints=critical,CA:TRUE" \
-    -addext "keyUsage=critical,keyCertSign,cRLSign" \
-    -out "$work/$1.pem"
+    -addext "keyUsage=critical,keyCertSign,cRLSign" -out "$work/$1.pem"
 }
 
 # new_server NAME CA SUBJECT_ALT_NAMES: OUTDIR/NAME.pem and OUTDIR/NAME.key
@@ -56,10 +49,8 @@ EXT
   local serial
   serial=$(run_openssl rand -hex 8)
   run_openssl x509 -req -in "$work/$1.csr" -CA "$work/$2.pem" -CAkey "$work/$2.key" \
-    -set_serial "0x$serial" -days 3650 -sha256 -extfile "$work/$1.ext" \
-    -out "$work/$1.pem"
-  mv "$work/$1.key" "$out/$1.key"
-  mv "$work/$1.pem" "$out/$1.pem"
+    -set_serial "0x$serial" -days 3650 -sha256 -extfile "$work/$1.ext" -out "$work/$1.pem"
+  mv "$work/$1.key" "$work/$1.pem" "$out/"
 }
 
 new_ca test-ca "Zarvik test CA"

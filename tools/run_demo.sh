@@ -1,17 +1,11 @@
 #!/usr/bin/env bash
-# Runs the demo from a built tree: run_demo.sh BUILD_DIR [--auto]
-# Makes a throw-away game folder with a few replays, starts the local score
-# service on loopback and opens Zarvik (built against that service) in the
-# folder below the game. The service prints every report it accepts.
+# run_demo.sh BUILD_DIR [--auto]: the demo from a built tree: a throw-away game
+# folder with a few replays, the local score service on loopback, which prints
+# every report it accepts, and Zarvik (built against it) in the game's folder.
 set -euo pipefail
 build=$(cd "$1" && pwd)
-auto=0
-[ "${2:-}" = "--auto" ] && auto=1
-
-kit="$(dirname "$0")/../testkit"
 # shellcheck source=testkit/display.sh
-. "$kit/display.sh"
-certs="$build/tools/test-certs"
+. "$(dirname "$0")/../testkit/display.sh"
 demo="$build/demo"
 rm -rf "$demo"
 mkdir -p "$demo/game/replay" "$demo/game/zarvik"
@@ -21,7 +15,7 @@ replays=$(find "$demo/game/replay" -maxdepth 1 -name '*.rpy' | wc -l)
 
 # What a player installs: the program with the trusted CA bundle beside it.
 cp "$build/app/zarvik-local" "$demo/game/zarvik/zarvik"
-cp "$certs/ca.pem" "$demo/game/zarvik/cacert.pem"
+cp "$build/tools/test-certs/ca.pem" "$demo/game/zarvik/cacert.pem"
 
 log="$demo/service.log"
 score_service_start "$build" "$log"
@@ -29,15 +23,12 @@ tail -n +1 -f "$log" --pid "$score_service_pid" &
 
 echo "Demo game folder: $demo/game ($replays replays); $(sed -n 's/^zarvik-score-service: //p' "$log.requests")"
 echo "Zarvik's own console output goes to $demo/zarvik.out"
-if [ "$auto" -eq 0 ]; then
+if [ "${2:-}" != --auto ]; then
   echo 'Press "Token Girin", type any token and confirm: Zarvik saves it and sends every replay.'
   echo 'Press "Replay Gönderin" to send them again (the service answers 409 and nothing is shown).'
   echo 'Close the window to end the demo.'
-  # Qt warns when the session gives it no runtime folder (a root shell, say).
-  if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
-    mkdir -m 700 "$display_work/runtime"
-    export XDG_RUNTIME_DIR="$display_work/runtime"
-  fi
+  # The session may give it none (a root shell, say).
+  [ -n "${XDG_RUNTIME_DIR:-}" ] || display_runtime_folder
   (cd "$demo/game/zarvik" && ./zarvik >"$demo/zarvik.out")
   exit 0
 fi

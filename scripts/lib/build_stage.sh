@@ -1,10 +1,9 @@
 # shellcheck shell=bash
-# stage NAME COMMAND...: one stage of a long build (configure, build,
-# install), run unless it finished before (its marker .done-NAME in $work),
-# its output added to $log, its progress said (by `say`) once a minute and
-# its time at the end. One that fails stops the script, showing the end of
-# the log; run again, the build resumes there. A stage still running when
-# the script ends, however it ends, is stopped with its whole process group.
+# stage NAME COMMAND...: one stage of a long build, run unless it finished
+# before (its marker .done-NAME in $work), its output added to $log, its
+# progress said (by `say`) once a minute. One that fails stops the script,
+# showing the end of the log; run again, the build resumes there. One still
+# running when the script ends, however it ends, is stopped with its group.
 # shellcheck disable=SC2154 # work and log are the caller's (windows_toolchain.sh)
 
 # The newest progress line a build tool wrote: ninja's "[done/total]", or
@@ -28,8 +27,7 @@ stage() {
     return
   fi
   touch "$work/.stage-started"
-  # A process group of its own (job control on for the start), stopped with
-  # this script however it ends.
+  # Job control on for the start: a process group of its own.
   set -m
   "$@" >>"$log" 2>&1 &
   stage_pid=$!

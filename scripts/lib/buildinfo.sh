@@ -25,16 +25,10 @@ buildinfo_installed() {
   esac
 }
 
-# buildinfo_tool_package COMMAND: the Debian package that installed it.
-buildinfo_tool_package() {
-  local path
-  path=$(command -v "$1") && buildinfo_owners "$(readlink -f "$path")" | head -n 1
-}
-
 # buildinfo_tool COMMAND: "NAME: VERSION (PACKAGE PACKAGE_VERSION)", NAME
-# being the command's own name and VERSION the first line of its --version
-# that holds a number (Debian's MinGW-w64 compilers say only "12-posix"
-# there, so the package's version matters).
+# being the command's own name, VERSION the first line of its --version that
+# holds a number (Debian's MinGW-w64 compilers say only "12-posix" there, so
+# the package's version matters) and PACKAGE the Debian package installing it.
 buildinfo_tool() {
   local version package
   if ! command -v "$1" >/dev/null; then
@@ -42,7 +36,7 @@ buildinfo_tool() {
     return
   fi
   version=$(LC_ALL=C "$1" --version 2>&1 </dev/null | grep -v '^Copyright' | grep -m 1 '[0-9]' || true)
-  package=$(buildinfo_tool_package "$1" || true)
+  package=$(buildinfo_owners "$(readlink -f "$(command -v "$1")")" | head -n 1 || true)
   echo "$(basename "$1"): ${version:-no version}${package:+ ($package $(buildinfo_installed "$package"))}"
 }
 
@@ -59,8 +53,7 @@ buildinfo_tools() {
   done
 }
 
-# buildinfo_packages FILE...: "Package NAME: VERSION" for each Debian
-# package that installed one of FILEs.
+# buildinfo_packages FILE...: "Package NAME: VERSION" for each of their owners.
 buildinfo_packages() {
   local package
   buildinfo_owners "$@" | while read -r package; do
@@ -68,9 +61,8 @@ buildinfo_packages() {
   done
 }
 
-# buildinfo_linux_libraries: the system libraries the Linux program is
-# compiled against and links, by Debian source package. They are not
-# shipped: the player's system supplies them at run time.
+# buildinfo_linux_libraries: the system libraries the Linux program is built
+# against, by Debian source package; the player's system supplies them.
 buildinfo_linux_libraries() {
   local package
   for package in qt6-base-dev libcurl4-openssl-dev libssl-dev libc6-dev; do
@@ -79,11 +71,10 @@ buildinfo_linux_libraries() {
   done
 }
 
-# buildinfo_windows_libraries PREFIXES: the records of the Windows libraries
-# in PREFIXES (windows_toolchain.sh's output), which the toolchain writes
-# into each prefix it hands out, and where their cache folder sorts among
-# MinGW-w64's own: the linker orders the imports of every DLL and program
-# linked against them by the paths of the import libraries.
+# buildinfo_windows_libraries PREFIXES: the records the toolchain wrote into
+# each of PREFIXES (windows_toolchain.sh's output), and where their cache
+# folder sorts among MinGW-w64's own: the linker orders the imports of every
+# DLL and program linked against them by the paths of the import libraries.
 buildinfo_windows_libraries() {
   local prefix place
   local -a libraries

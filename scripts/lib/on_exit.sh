@@ -4,14 +4,13 @@
 # FUNCTION gets that status as its argument; the script ends with it,
 # unless FUNCTION calls exit with another.
 #
-# A stopped script is often signalled twice: timeout hands its signal to its
-# child and then to the child's whole process group, and a terminal's Ctrl+C
-# reaches every process in the foreground group. A second signal that came
-# while FUNCTION ran used to end the script on the spot, leaving half of its
-# clean-up undone (a temporary git worktree still registered, a folder left
-# behind). So while FUNCTION runs those signals are ignored, by the script
-# and by the commands FUNCTION starts, and a failing command in it does not
-# end it early.
+# A stopped script is often signalled twice: timeout signals its child and
+# then the child's whole process group, and a terminal's Ctrl+C reaches the
+# whole foreground group. A second signal used to end the script in the
+# middle of FUNCTION, leaving half of its clean-up undone (a temporary git
+# worktree still registered, a folder left behind). So while FUNCTION runs
+# those signals are ignored, by the script and the commands FUNCTION starts,
+# and a failing command in it does not end it early.
 on_exit() {
   # shellcheck disable=SC2064 # the function's name is fixed here, on purpose
   trap "_on_exit_run $1" EXIT

@@ -1,15 +1,12 @@
 # shellcheck shell=bash
-# Packing the player's folder, sourced by the package scripts. Two packs of
-# the same commit give the same bytes: every file's time is the commit's
-# (SOURCE_DATE_EPOCH), modes and owners are fixed, files go in name order,
-# and the archives carry no host, user or packing time. CPack's archives
-# would carry the times and owners the install left, and extra fields.
+# Packing the player's folder, sourced by the package scripts, so that two
+# packs of the same commit give the same bytes; CPack's archives would carry
+# the times and owners the install left, and extra fields.
 # shellcheck source=scripts/lib/buildinfo.sh
 source "$(dirname "${BASH_SOURCE[0]}")/buildinfo.sh"
 
-# pack_source_date ROOT: seconds since 1970 for every time stamp that ends up
-# in a package: SOURCE_DATE_EPOCH when the builder sets it, or else the time
-# of the commit being built.
+# pack_source_date ROOT: every time stamp in a package, in seconds since
+# 1970: SOURCE_DATE_EPOCH when the builder sets it, else the commit's time.
 pack_source_date() {
   if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
     echo "$SOURCE_DATE_EPOCH"
@@ -19,13 +16,11 @@ pack_source_date() {
   fi
 }
 
-# pack_start ROOT PRESET ARGS...: the package scripts' common start, for
-# the CMake configure preset PRESET (CMakePresets.json). Sets `root`,
-# `preset` (NAME from a leading "--preset NAME", else PRESET), `build`
-# (BUILD from a leading "--build-dir BUILD", else the preset's folder,
-# ROOT/build-NAME) and `cmake_options` (the other ARGS), and exports the
-# commit's time as SOURCE_DATE_EPOCH for the pack and the strip tool, which
-# writes it into the programs' PE headers.
+# pack_start ROOT PRESET ARGS...: sets `root`, `preset` (NAME from a leading
+# "--preset NAME", else PRESET), `build` (BUILD from a leading "--build-dir
+# BUILD", else ROOT/build-NAME) and `cmake_options` (the other ARGS), and
+# exports SOURCE_DATE_EPOCH for the pack and the strip tool, which writes it
+# into the programs' PE headers.
 pack_start() {
   root=$1
   preset=$2
@@ -48,11 +43,10 @@ pack_start() {
   export SOURCE_DATE_EPOCH
 }
 
-# pack_build [CMAKE_ARGS...]: configures `build` afresh with the preset, the
-# given arguments and the builder's `cmake_options`, builds it and sets
-# `version`. Afresh, because a cache keeps every -D it was ever given: a
-# release built in a folder once configured for a test service would report
-# there.
+# pack_build [CMAKE_ARGS...]: configures `build` with the preset, CMAKE_ARGS
+# and `cmake_options`, builds it and sets `version`. Afresh, as a cache keeps
+# every -D it was ever given: a release built in a folder once configured for
+# a test service would report there.
 pack_build() {
   (cd "$root" && cmake --fresh --preset "$preset" -B "$build" "$@" "${cmake_options[@]}" >/dev/null)
   cmake --build "$build"
@@ -60,7 +54,7 @@ pack_build() {
 }
 
 # pack_stage [INSTALL_ARGS...]: installs the player's folder afresh as
-# `folder` (build/package/zarvik), below `staging`.
+# `folder`, below `staging`.
 pack_stage() {
   staging="$build/package"
   # shellcheck disable=SC2034 # the package scripts' to fill
@@ -77,9 +71,8 @@ pack_normalise() {
   find "$1" -exec touch -h -d "@$2" {} +
 }
 
-# pack_zip STAGING FOLDER ZIP: STAGING/FOLDER as ZIP, FOLDER at its top.
-# Times are stored as UTC (a ZIP's times are local), and without the
-# owner and time extras.
+# pack_zip STAGING FOLDER ZIP: STAGING/FOLDER as ZIP, FOLDER at its top, its
+# times as UTC (a ZIP's times are local), without the owner and time extras.
 pack_zip() {
   rm -f "$3"
   (cd "$1" && find "$2" -type f | LC_ALL=C sort | TZ=UTC zip -X -D -q -9 "$3" -@)
@@ -91,12 +84,9 @@ pack_tgz() {
     -cf - "$2") | gzip -9 -n >"$3"
 }
 
-# pack_record OUT PACKAGE_NAME SCRIPT: the build record of PACKAGE_NAME, as
-# made by SCRIPT (relative to ROOT) with the builder's `cmake_options`: the
-# commit and whether the tree matched it, the time stamp, the settings the
-# program was compiled with (as the configured build wrote them), and the
-# inputs (see buildinfo.sh), read from standard input.
-# scripts/rebuild_check.sh reads it back.
+# pack_record OUT PACKAGE_NAME SCRIPT: the build record of PACKAGE_NAME, made
+# by SCRIPT (relative to ROOT), which scripts/rebuild_check.sh reads back; the
+# inputs (see buildinfo.sh) are read from standard input.
 pack_record() {
   local option commit
   {
@@ -137,13 +127,12 @@ pack_checksum() {
 # shellcheck disable=SC2034 # the package scripts' to use
 pack_qt_licence="LGPL-3.0-only OR GPL-2.0-only OR GPL-3.0-only"
 
-# pack_components OUT NAME BUILD COMPONENT...: the list of what the package
-# ships, as an SPDX 2.3 tag-value document. Each COMPONENT is
-# "SOURCE_PACKAGE|DEBIAN_SOURCE_VERSION|LICENCE|FILES", where the source
-# package and version are Debian's (Zarvik's own version for Zarvik). The
-# CA bundle is added as ca-certificates when BUILD used the public set.
+# pack_components OUT NAME BUILD COMPONENT...: what the package ships, as an
+# SPDX 2.3 tag-value document; each COMPONENT is "SOURCE_PACKAGE|VERSION|
+# LICENCE|FILES", Debian's source package and version (Zarvik's for Zarvik).
+# The CA bundle is added as ca-certificates when BUILD used the public set.
 pack_components() {
-  local out=$1 name=$2 build=$3 epoch=$SOURCE_DATE_EPOCH component source version licence files id
+  local out=$1 name=$2 build=$3 epoch=$SOURCE_DATE_EPOCH component source version licence files id relationship
   shift 3
   if [ -z "$(sed -n 's/^ZARVIK_CA_BUNDLE:[A-Z]*=//p' "$build/CMakeCache.txt")" ]; then
     set -- "$@" "$(pack_debian_source ca-certificates)|MPL-2.0|cacert.pem"
@@ -165,9 +154,11 @@ pack_components() {
       echo "PackageVersion: $version"
       if [ "$source" = zarvik ]; then
         echo "PackageSupplier: Organization: The Zarvik developers"
+        relationship="SPDXRef-DOCUMENT DESCRIBES $id"
       else
         echo "PackageSupplier: Organization: Debian"
         echo "ExternalRef: PACKAGE-MANAGER purl pkg:deb/debian/$source@${version//+/%2B}?arch=source"
+        relationship="SPDXRef-zarvik CONTAINS $id"
       fi
       echo "PackageDownloadLocation: NOASSERTION"
       echo "FilesAnalyzed: false"
@@ -175,17 +166,12 @@ pack_components() {
       echo "PackageLicenseDeclared: $licence"
       echo "PackageCopyrightText: NOASSERTION"
       echo "PackageComment: <text>Shipped as: $files</text>"
-      if [ "$source" = zarvik ]; then
-        echo "Relationship: SPDXRef-DOCUMENT DESCRIBES $id"
-      else
-        echo "Relationship: SPDXRef-zarvik CONTAINS $id"
-      fi
+      echo "Relationship: $relationship"
     done
   } >"$out"
 }
 
-# pack_debian_source PACKAGE: "SOURCE_PACKAGE|VERSION" of an installed
-# Debian package.
+# pack_debian_source PACKAGE: "SOURCE_PACKAGE|VERSION" of an installed one.
 pack_debian_source() {
   dpkg-query -W -f '${source:Package}|${source:Version}' "$1"
 }

@@ -1,14 +1,10 @@
 #!/usr/bin/env bash
-# Runs the real program on a private virtual X display:
-#   startup_test.sh PROGRAM
-# With the game's replay folder missing it shows one error box, never its
-# window, and exits with -1; with the game in place it shows its window and
-# exits with 0 when the window is closed, having run with the file mask 077.
+# Runs the real program on a private virtual X display, without and with the
+# game's replay folder: startup_test.sh PROGRAM
 set -euo pipefail
 program=$(realpath "$1")
-kit="$(dirname "$0")/../../testkit"
 # shellcheck source=testkit/display.sh
-. "$kit/display.sh"
+. "$(dirname "$0")/../../testkit/display.sh"
 display_start startup_test
 work=$display_work
 

@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
-# Runs one Windows test program under Wine: ctest's emulator for the test
-# suites built for Windows (CMAKE_CROSSCOMPILING_EMULATOR).
-#   run_in_wine.sh PREFIX DLL_FOLDERS PROGRAM [ARGUMENTS...]
-# PREFIX is the build tree's own Wine prefix, which a ctest fixture makes
-# before the first test and stops after the last (wine.sh); DLL_FOLDERS the
-# folders, separated by colons, of the DLLs the programs load (Qt, libcurl,
-# OpenSSL, the MinGW-w64 runtime). The program gets ZARVIK_WINE_TIMEOUT
-# seconds (280 unless set), less than its ctest TIMEOUT, so that it is Wine
-# that ends a hung program, not ctest.
+# run_in_wine.sh PREFIX DLL_FOLDERS PROGRAM [ARGUMENTS...]: ctest's emulator
+# for the suites built for Windows, in the build tree's Wine prefix (a ctest
+# fixture makes it, tests/CMakeLists.txt), with the DLLs in DLL_FOLDERS, the
+# colon-separated folders of Qt, libcurl, OpenSSL and the MinGW-w64 runtime.
+# The program gets ZARVIK_WINE_TIMEOUT seconds (280 unless set), less than its
+# ctest TIMEOUT, so that it is Wine that ends a hung program, not ctest.
 set -euo pipefail
 prefix=$1 dll_folders=$2
 shift 2
@@ -20,12 +17,8 @@ wine_use "$prefix"
 unset DISPLAY WAYLAND_DISPLAY
 # Wine's PATH, where Windows looks for DLLs: the folders on drive Z:, which
 # Wine maps to the Unix root.
-wine_path=
-IFS=: read -r -a folders <<<"$dll_folders"
-for folder in "${folders[@]}"; do
-  wine_path+="${wine_path:+;}Z:${folder//\//\\}"
-done
-export WINEPATH=$wine_path
+wine_path="Z:${dll_folders//:/;Z:}"
+export WINEPATH=${wine_path//\//\\}
 
 # The wineserver and services that the first program starts inherit its
 # standard error and outlive it, which ctest would wait for: Wine writes it

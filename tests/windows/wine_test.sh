@@ -1,22 +1,19 @@
 #!/usr/bin/env bash
 # The Windows program from its ZIP, run under Wine on a private virtual X
-# display, driven with a window manager and xdotool as a person would drive
-# it (testkit/display.sh):
+# display and driven as a person would (testkit/display.sh):
 #   wine_test.sh PRODUCT_ZIP LOCAL_ZIP LINUX_BUILD HELPERS
 # PRODUCT_ZIP is the package players download; LOCAL_ZIP the same program
 # built to report to the local score service; LINUX_BUILD a Linux build tree
 # with zarvik-local, the score service, the demo replay maker and the test
 # certificates, whose reports the Windows program's must equal byte for byte;
-# HELPERS the folder of the test's own Windows program built beside the local
-# one (zarvik_hold_file.exe, from testkit/), never in a ZIP.
+# HELPERS the folder of the test's own zarvik_hold_file.exe, never in a ZIP.
 set -euo pipefail
 product_zip=$(realpath "$1")
 local_zip=$(realpath "$2")
 linux_build=$(realpath "$3")
 helpers=$(realpath "$4")
-kit="$(dirname "$0")/../../testkit"
 # shellcheck source=testkit/display.sh
-. "$kit/display.sh"
+. "$(dirname "$0")/../../testkit/display.sh"
 certs="$linux_build/tools/test-certs"
 work=$display_work
 
@@ -46,12 +43,11 @@ unpack() {
 # xclip of the test's own first holds it empty, so that no earlier box's
 # text is read.
 box_text() {
-  local id=$1 deadline=$((SECONDS + display_timeout)) attempt=0 holder given_up clip="$work/clipboard"
+  local id=$1 deadline=$((SECONDS + display_timeout)) attempt=0 holder given_up timed_out clip="$work/clipboard"
   # Wine loses the clipboard's owner about once in thirty boxes under load: a fresh holder after 10 s.
   while :; do
     attempt=$((attempt + 1))
-    display_spawn "$work/clipboard-holder-$attempt.out" "$work" \
-      xclip -quiet -selection clipboard -i /dev/null
+    display_spawn "$work/clipboard-holder-$attempt.out" "$work" xclip -quiet -selection clipboard -i /dev/null
     holder=$display_pid
     # Nobody owning the clipboard makes xclip -o fail; the holder answers with nothing.
     display_wait_until "timeout 20 xclip -o -selection clipboard >'$clip' 2>/dev/null && [ ! -s '$clip' ]" \
@@ -63,19 +59,15 @@ box_text() {
       sleep 0.2
       timeout 20 xclip -o -selection clipboard >"$clip" 2>/dev/null || true
     done
-    [ -s "$clip" ] && break
-    if [ "$SECONDS" -ge "$deadline" ]; then
-      process_alive "$holder" ||
-        display_fail "timed out after $display_timeout s waiting for the text of box $id on the clipboard:" \
-          "Wine took the clipboard but handed X11 no text"
-      display_fail "timed out after $display_timeout s waiting for the text of box $id on the clipboard:" \
-        "Wine never took it ($attempt attempts)"
+    if [ ! -s "$clip" ] && [ "$SECONDS" -ge "$deadline" ]; then
+      timed_out="timed out after $display_timeout s waiting for the text of box $id on the clipboard:"
+      process_alive "$holder" || display_fail "$timed_out Wine took the clipboard but handed X11 no text"
+      display_fail "$timed_out Wine never took it ($attempt attempts)"
     fi
     stop_group "$holder"
     display_wait_exit "$holder" "the clipboard holder to end"
+    [ ! -s "$clip" ] || break
   done
-  stop_group "$holder"
-  display_wait_exit "$holder" "the clipboard holder to end"
   box_text=$(tr -d '\r' <"$clip" | sed -n 4p)
 }
 
@@ -94,21 +86,18 @@ perl -0777 -pe 's/Qt6Gui\.dll/Qt6Gux.dll/g' "$work/empty/zarvik/platforms/qwindo
   >"$work/foreign/platforms/qwindows.dll"
 cmp -s "$work/empty/zarvik/platforms/qwindows.dll" "$work/foreign/platforms/qwindows.dll" &&
   display_fail "could not make the foreign plugin"
-set_user_variable() {
-  display_run 120 "setting $1" wine reg add 'HKCU\Environment' /v "$1" /d "$2" /f
-}
+set_user_variable() { display_run 120 "setting $1" wine reg add 'HKCU\Environment' /v "$1" /d "$2" /f; }
+clear_user_variable() { display_run 120 "clearing $1" wine reg delete 'HKCU\Environment' /v "$1" /f; }
 set_user_variable QT_PLUGIN_PATH "Z:$work/foreign"
 set_user_variable QT_QPA_PLATFORM_PLUGIN_PATH "Z:$work/foreign/platforms"
 display_open_main "$work/empty.out" "$work/empty/zarvik" wine zarvik.exe
 program=$display_pid main=$display_main
 display_enter_token "$main" "$program" 'wine-Token_42'
-[ "$(cat "$work/empty/zarvik/token.txt")" = 'wine-Token_42' ] &&
-  [ "$(wc -c <"$work/empty/zarvik/token.txt")" -eq 13 ] ||
+printf 'wine-Token_42' | cmp -s - "$work/empty/zarvik/token.txt" ||
   display_fail "token.txt holds '$(cat "$work/empty/zarvik/token.txt")'"
 display_close_program "$main" "$program" "the program"
-display_run 120 "clearing QT_PLUGIN_PATH" wine reg delete 'HKCU\Environment' /v QT_PLUGIN_PATH /f
-display_run 120 "clearing QT_QPA_PLATFORM_PLUGIN_PATH" \
-  wine reg delete 'HKCU\Environment' /v QT_QPA_PLATFORM_PLUGIN_PATH /f
+clear_user_variable QT_PLUGIN_PATH
+clear_user_variable QT_QPA_PLATFORM_PLUGIN_PATH
 ok "a foreign plugin on QT_PLUGIN_PATH is ignored; the token dialog saves the typed bytes; closing the window exits with 0"
 
 # 3. A full scan below a Japanese folder name, one replay with a Japanese
@@ -209,7 +198,7 @@ score_service_start "$linux_build" "$work/configured.log"
 run_scan configured "$game/zarvik" "$work/configured.log" 200 wine zarvik.exe
 score_service_stop
 [ ! -e "$work/tls-keys.log" ] || display_fail "SSLKEYLOGFILE was obeyed: the TLS keys are in tls-keys.log"
-display_run 120 "clearing OPENSSL_CONF" wine reg delete 'HKCU\Environment' /v OPENSSL_CONF /f
-display_run 120 "clearing SSLKEYLOGFILE" wine reg delete 'HKCU\Environment' /v SSLKEYLOGFILE /f
+clear_user_variable OPENSSL_CONF
+clear_user_variable SSLKEYLOGFILE
 ok "OPENSSL_CONF and SSLKEYLOGFILE are ignored: $replays replays sent, no key log written"
 
