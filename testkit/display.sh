@@ -82,8 +82,8 @@ on_exit _display_cleanup
 trap 'exit 1' USR1
 
 display_at_exit() { display_exit_hooks+=("$1"); }
-# ok WHAT: says that a check passed; one that fails stops the script.
-ok() { echo "ok: $*"; }
+# shellcheck source=testkit/checks.sh
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
 # display_spawn LOG DIR COMMAND...: starts COMMAND in DIR, its output in LOG
 # (shown on failure); sets display_pid.

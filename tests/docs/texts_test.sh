@@ -7,13 +7,11 @@
 # heading or two blank lines in a row. Line breaks and runs of blanks count
 # as one blank, as the Turkish text is wrapped to fit Notepad.
 set -euo pipefail
+# shellcheck source=testkit/checks.sh
+source "$(dirname "$0")/../../testkit/checks.sh"
 texts_h=$1
 shift
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
 
 # NAME<TAB>TEXT for each `inline constexpr char NAME[] = "..." "...";`,
 # adjacent literals joined as the compiler joins them.
@@ -64,7 +62,7 @@ while [ $# -ge 2 ]; do
     failed=1
     continue
   fi
-  echo "ok: all $(wc -l <<<"$texts") texts of $texts_h stand under \"$heading\" in $document"
+  ok "all $(wc -l <<<"$texts") texts of $texts_h stand under \"$heading\" in $document"
 done
 [ $# -eq 0 ] || fail "a DOCUMENT without its HEADING: $1"
 exit "$failed"

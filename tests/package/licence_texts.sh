@@ -4,6 +4,8 @@
 # licence fails here:
 #   licence_texts.sh FOLDER...   each a package's unpacked zarvik folder
 set -euo pipefail
+# shellcheck source=testkit/checks.sh
+source "$(dirname "$0")/../../testkit/checks.sh"
 
 # SPDX identifier|file under licenses/|a line of that licence's own text
 texts="MIT|zarvik.txt|Permission is hereby granted, free of charge
@@ -16,10 +18,6 @@ GCC-exception-3.1|gcc-runtime.txt|GCC RUNTIME LIBRARY EXCEPTION
 LGPL-3.0-only|LGPL-3.txt|GNU LESSER GENERAL PUBLIC LICENSE
 MPL-2.0|MPL-2.0.txt|Mozilla Public License Version 2.0"
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
 
 for folder in "$@"; do
   spdx=$folder/licenses/components.spdx
@@ -36,5 +34,5 @@ for folder in "$@"; do
     grep -q -F -- "$line" "$folder/licenses/$file" ||
       fail "$folder/licenses/$file is not the text of $id (no line \"$line\")"
   done <<<"$ids"
-  echo "ok: the texts of all $(wc -l <<<"$ids") licences that $spdx names are under licenses/: $(paste -s -d ' ' <<<"$ids")"
+  ok "the texts of all $(wc -l <<<"$ids") licences that $spdx names are under licenses/: $(paste -s -d ' ' <<<"$ids")"
 done

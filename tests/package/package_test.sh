@@ -29,6 +29,8 @@ shipped_url=https://scores.zarvik.net/upload/th10
 public_cas=/usr/share/ca-certificates/mozilla
 objdump=x86_64-w64-mingw32-objdump
 source "$root/scripts/lib/pack.sh"
+# shellcheck source=testkit/checks.sh
+source "$root/testkit/checks.sh"
 commit_time=$(TZ=UTC date -d "@$(pack_source_date "$root")" '+%a %b %e %H:%M:%S %Y')
 work=$(mktemp -d)
 # A rebuild check started in the background is stopped, and cleans up,
@@ -44,11 +46,6 @@ clean_up() {
 source "$root/scripts/lib/on_exit.sh"
 on_exit clean_up
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-ok() { echo "ok: $*"; }
 
 mkdir -p "$work/windows" "$work/linux"
 (cd "$work/windows" && unzip -q "$zip")

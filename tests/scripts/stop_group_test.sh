@@ -5,6 +5,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/lib/processes.sh"
+# shellcheck source=testkit/checks.sh
+source "$root/testkit/checks.sh"
 work=$(mktemp -d)
 bystander=
 clean_up() {
@@ -13,10 +15,6 @@ clean_up() {
 }
 source "$root/scripts/lib/on_exit.sh"
 on_exit clean_up
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
 # members GROUP: its processes that are not zombies, as ps sees them.
 members() { ps -e -o pgid=,pid=,stat= | awk -v group="$1" '$1 == group && $3 !~ /^Z/ { print $2 }'; }
 
