@@ -2,11 +2,9 @@
 # A local certificate authority in this machine's trust store, as an
 # administrator may add one, so that the package builds show that none
 # reaches a package (a fixture of tests/system). Only as root: otherwise
-# plant and absent say so and exit with 77, which ctest reports as skipped.
+# plant says so and exits with 77, which ctest reports as skipped.
 #   local_ca.sh plant     plants it and checks that it reached the system's
 #                         bundle, /etc/ssl/certs/ca-certificates.crt
-#   local_ca.sh absent PACKAGE...  checks, while it is planted, that it is
-#                         in no package's cacert.pem (a ZIP or a .tar.gz)
 #   local_ca.sh unplant   removes it if planted; safe to run at any time
 # The key is thrown away: nothing is ever signed with this CA.
 set -euo pipefail
@@ -16,14 +14,12 @@ bundle=/etc/ssl/certs/ca-certificates.crt
 source "$(dirname "$0")/../../scripts/lib/on_exit.sh"
 remove_temporaries() { rm -f "$log" "$key"; }
 
-skip_unless_root() {
-  [ "$(id -u)" -ne 0 ] || return 0
-  echo "SKIPPED: not root, so no local CA is planted and the packages are built without one: $1"
-  exit 77
-}
-
 plant() {
-  skip_unless_root "that none reaches a package is not tested"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "SKIPPED: not root, so no local CA is planted and the packages are built without one:"
+    echo "that none reaches a package is not tested"
+    exit 77
+  fi
   log=$(mktemp)
   key=$(mktemp)
   on_exit remove_temporaries
@@ -41,34 +37,6 @@ plant() {
   echo "planted a local CA in the system's trust store"
 }
 
-absent() {
-  local package pem
-  skip_unless_root "that one reaches no package is not tested"
-  [ $# -gt 0 ] || {
-    echo "usage: $0 absent PACKAGE..." >&2
-    exit 2
-  }
-  [ -f "$planted" ] || {
-    echo "FAIL: no local CA is planted ($planted); local_ca.sh plant comes first" >&2
-    exit 1
-  }
-  for package in "$@"; do
-    case "$package" in
-      *.zip) pem=$(unzip -p "$package" zarvik/cacert.pem) ;;
-      *) pem=$(tar -xzOf "$package" zarvik/cacert.pem) ;;
-    esac
-    [ -n "$pem" ] || {
-      echo "FAIL: $package holds no zarvik/cacert.pem" >&2
-      exit 1
-    }
-    if grep -q -F "$(sed -n 2p "$planted")" <<<"$pem"; then
-      echo "FAIL: the local CA planted in the system's trust store is in $package's cacert.pem" >&2
-      exit 1
-    fi
-    echo "ok: the planted local CA is not in $(basename "$package")'s cacert.pem"
-  done
-}
-
 unplant() {
   if [ "$(id -u)" -eq 0 ] && [ -f "$planted" ]; then
     rm -f "$planted"
@@ -78,10 +46,9 @@ unplant() {
 
 case "${1:-}" in
   plant) plant ;;
-  absent) absent "${@:2}" ;;
   unplant) unplant ;;
   *)
-    echo "usage: $0 plant|absent PACKAGE...|unplant" >&2
+    echo "usage: $0 plant|unplant" >&2
     exit 2
     ;;
 esac
