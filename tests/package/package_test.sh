@@ -118,7 +118,7 @@ Qt6Gui.dll|10QUndoStack|no
 Qt6Core.dll|13QMimeDatabase|no
 Qt6Core.dll|9QTimeZone|no
 Qt6Core.dll|8QProcess|no
-libssl-3-x64.dll|DTLS_method|no
+libcrypto-3-x64.dll|OCSP_basic_verify|no
 libcrypto-3-x64.dll|CMS_sign|no
 libcrypto-3-x64.dll|EVP_des_ede3_cbc|no
 EOF_EXPORTS
