@@ -24,7 +24,64 @@ for_tests=0
 [ "${1:-}" = --tests ] && for_tests=1
 
 # Raised when a change below changes what gets built for that library.
-declare -A recipe=([openssl]=2 [curl]=2 [qtbase]=4 [httplib]=1 [json]=1)
+declare -A recipe=([openssl]=3 [curl]=2 [qtbase]=5 [httplib]=1 [json]=1)
+# What each library leaves out, part of its recipe and of its record.
+# OpenSSL: what libcurl's TLS client (TLS 1.2 and 1.3, their ciphers and
+# key exchanges, X.509 verification), the test suites' TLS server and the
+# program's SHA-256 never use: DTLS, CMS, time stamps, OCSP (the program
+# asks for no certificate status), SRP, certificate transparency, and the
+# legacy or national ciphers and digests.
+# Qt: the feature switches (each module's configure.cmake) for what neither
+# the program (one window, push buttons, QInputDialog, QMessageBox, the
+# Windows and Vista styles, accessibility, translations, the clipboard,
+# high-DPI scaling) nor its suites on the offscreen platform use: whole
+# modules; the widgets, dialogs and views besides those (QInputDialog's
+# combo box keeps the list view and the standard item model, the Vista
+# style the radio button, tab bar, and tree and table views); style sheets,
+# which nothing sets (the Fusion style stays: the offscreen platform's,
+# which the suites see); the text formats besides plain and HTML; the image
+# formats besides PNG, BMP (the clipboard's) and XPM (the styles' own);
+# HarfBuzz, as Latin and Turkish text needs no shaping beyond the font's
+# own (FreeType stays for the offscreen platform); and in Core, the MIME
+# database, time zones, processes, shared memory, file system watchers,
+# futures, XML streams and the non-Gregorian calendars. CBOR stays for plugin
+# metadata, menu and tool bars for Widgets' compatibility code, regular
+# expressions as this Qt's configure requires PCRE2 even without them.
+declare -A features=(
+  [openssl]="no-engine no-module no-legacy no-comp no-ssl3 no-srp no-gost no-idea no-seed \
+             no-whirlpool no-rc5 no-md2 no-mdc2 no-camellia no-aria no-sm2 no-sm3 no-sm4 \
+             no-srtp no-ct no-dtls no-cms no-ts no-ocsp no-rfc3779 no-des no-rc2 no-rc4 \
+             no-bf no-cast no-dsa no-ec2m no-ocb no-siv no-scrypt no-siphash"
+  [qtbase]="-DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_xml=OFF \
+            -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_testlib=OFF \
+            -DFEATURE_vulkan=OFF -DFEATURE_tabletevent=OFF \
+            -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF -DFEATURE_icu=OFF -DFEATURE_zstd=OFF \
+            -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_png=OFF \
+            -DFEATURE_system_freetype=OFF \
+            -DFEATURE_mimetype=OFF -DFEATURE_timezone=OFF -DFEATURE_process=OFF \
+            -DFEATURE_sharedmemory=OFF \
+            -DFEATURE_systemsemaphore=OFF -DFEATURE_xmlstream=OFF -DFEATURE_commandlineparser=OFF \
+            -DFEATURE_jalalicalendar=OFF -DFEATURE_hijricalendar=OFF -DFEATURE_sha3_fast=OFF \
+            -DFEATURE_identityproxymodel=OFF -DFEATURE_transposeproxymodel=OFF \
+            -DFEATURE_concatenatetablesproxymodel=OFF \
+            -DFEATURE_harfbuzz=OFF -DFEATURE_textodfwriter=OFF -DFEATURE_textmarkdownreader=OFF \
+            -DFEATURE_textmarkdownwriter=OFF -DFEATURE_pdf=OFF -DFEATURE_movie=OFF \
+            -DFEATURE_picture=OFF -DFEATURE_undocommand=OFF -DFEATURE_filesystemmodel=OFF \
+            -DFEATURE_desktopservices=OFF -DFEATURE_systemtrayicon=OFF \
+            -DFEATURE_imageformat_ppm=OFF -DFEATURE_imageformat_xbm=OFF \
+            -DFEATURE_calendarwidget=OFF -DFEATURE_datetimeedit=OFF -DFEATURE_dockwidget=OFF \
+            -DFEATURE_mdiarea=OFF -DFEATURE_treewidget=OFF -DFEATURE_tablewidget=OFF \
+            -DFEATURE_columnview=OFF -DFEATURE_listwidget=OFF -DFEATURE_datawidgetmapper=OFF \
+            -DFEATURE_graphicsview=OFF -DFEATURE_wizard=OFF -DFEATURE_filedialog=OFF \
+            -DFEATURE_fontdialog=OFF -DFEATURE_fontcombobox=OFF -DFEATURE_colordialog=OFF \
+            -DFEATURE_errormessage=OFF -DFEATURE_progressdialog=OFF -DFEATURE_lcdnumber=OFF \
+            -DFEATURE_dial=OFF -DFEATURE_toolbox=OFF -DFEATURE_splashscreen=OFF \
+            -DFEATURE_splitter=OFF -DFEATURE_keysequenceedit=OFF -DFEATURE_commandlinkbutton=OFF \
+            -DFEATURE_syntaxhighlighter=OFF -DFEATURE_textbrowser=OFF -DFEATURE_progressbar=OFF \
+            -DFEATURE_sizegrip=OFF -DFEATURE_rubberband=OFF -DFEATURE_formlayout=OFF \
+            -DFEATURE_completer=OFF -DFEATURE_scroller=OFF -DFEATURE_style_stylesheet=OFF \
+            -DFEATURE_filesystemwatcher=OFF -DFEATURE_future=OFF"
+)
 cache="${XDG_CACHE_HOME:-$HOME/.cache}/zarvik/win64"
 jobs=$(nproc)
 toolchain="$root/cmake/mingw-w64.cmake"
@@ -67,13 +124,11 @@ build_openssl() {
   local source="$work/src"
   # OpenSSL names its files relative to its source tree, and records its
   # compiler flags: a file-name mapping would record the cache folder. Only
-  # libcrypto and libssl, without engines, modules, the command-line tool or
-  # the ciphers TLS to the score service never uses.
+  # libcrypto and libssl, without engines, modules or the command-line tool
+  # (the rest left out is in `features` above).
   stage "OpenSSL configure" bash -c "cd '$source' && ./Configure mingw64 shared no-tests \
-      no-engine no-module no-legacy no-comp no-ssl3 no-srp no-gost no-idea no-seed \
-      no-whirlpool no-rc5 no-md2 no-mdc2 no-camellia no-aria no-sm2 no-sm3 no-sm4 \
-      no-srtp no-ct --cross-compile-prefix=x86_64-w64-mingw32- --prefix='$prefix' --libdir=lib \
-      $pe_link_flags"
+      ${features[openssl]} --cross-compile-prefix=x86_64-w64-mingw32- --prefix='$prefix' \
+      --libdir=lib $pe_link_flags"
   # The folders it looks in at run time are compiled in: ones only
   # administrators can create, where no user can plant a configuration or
   # a module, never the build prefix.
@@ -118,17 +173,13 @@ build_qtbase() {
   # QtCore with the time of configuring. The prefix is the build folder
   # (Qt's "non-prefix" build): nothing to install, and a build resumes in
   # place. Qt is relocatable: no prefix is compiled into it.
+  # shellcheck disable=SC2086 # the features are words of their own
   stage "qtbase configure" configure_with_cmake -S "$work/src" -B "$prefix" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=ON -DFEATURE_optimize_size=ON \
     -DQT_AVOID_CMAKE_ARCHIVING_API=ON \
     -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
-    -DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_xml=OFF \
-    -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_testlib=OFF \
-    -DFEATURE_vulkan=OFF -DFEATURE_tabletevent=OFF \
-    -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF -DFEATURE_icu=OFF -DFEATURE_zstd=OFF \
-    -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_png=OFF \
-    -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_freetype=OFF
+    ${features[qtbase]}
   stage "qtbase build" env SOURCE_DATE_EPOCH="$(source_date)" \
     cmake --build "$prefix" -j "$jobs" --target Widgets EntryPointImplementation \
     QWindowsIntegrationPlugin QWindowsVistaStylePlugin QOffscreenIntegrationPlugin
@@ -160,6 +211,7 @@ record() {
   local key=${1%%-*} tool
   {
     echo "Library $2: $3, recipe ${recipe[$key]}"
+    [ -z "${features[$key]:-}" ] || echo "Library $2 features: ${features[$key]}" | tr -s ' '
     for tool in ${built_with[$key]}; do
       echo "Library $2 built with $(buildinfo_tool "$tool")"
     done

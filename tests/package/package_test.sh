@@ -9,6 +9,8 @@
 # - every program and DLL in the ZIP is built for ASLR (high entropy) and
 #   DEP, keeps its relocations and carries the commit's time, not the time
 #   it was linked; zarvik.exe is a windowed program;
+# - the Windows DLLs hold what the program uses and not what their recipe
+#   leaves out;
 # - no folder compiled into them is one that an ordinary Windows user could
 #   create (a place to plant a configuration, a module or a plugin);
 # - no package names the folder it was built in;
@@ -88,6 +90,41 @@ while IFS= read -r -d '' binary; do
   binaries=$((binaries + 1))
 done < <(find "$folder" \( -iname '*.exe' -o -iname '*.dll' \) -print0)
 ok "zarvik.exe is windowed; all $binaries programs and DLLs have ASLR, high-entropy ASLR, DEP, relocations and the commit's time"
+
+# The Windows libraries are built to what the program uses: what a player
+# relies on is there, what the recipe leaves out is not (class names as
+# C++ mangles them, C functions as they are).
+exported() {
+  $objdump -p "$folder/$1" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,$p' >"$work/exports"
+  grep -q -F "$2" "$work/exports"
+}
+while IFS='|' read -r dll symbol wanted; do
+  if exported "$dll" "$symbol"; then found=yes; else found=no; fi
+  [ "$found" = "$wanted" ] || fail "$dll exports $symbol: $found, expected $wanted"
+done <<'EOF_EXPORTS'
+Qt6Widgets.dll|12QInputDialog|yes
+Qt6Widgets.dll|11QMessageBox|yes
+Qt6Widgets.dll|11QPushButton|yes
+Qt6Widgets.dll|17QAccessibleWidget|yes
+Qt6Gui.dll|10QClipboard|yes
+Qt6Gui.dll|15QHighDpiScaling|yes
+Qt6Core.dll|11QTranslator|yes
+libssl-3-x64.dll|TLS_client_method|yes
+libcrypto-3-x64.dll|X509_verify_cert|yes
+libcrypto-3-x64.dll|EVP_sha256|yes
+Qt6Widgets.dll|11QFileDialog|no
+Qt6Widgets.dll|11QTreeWidget|no
+Qt6Widgets.dll|13QGraphicsView|no
+Qt6Gui.dll|10QPdfWriter|no
+Qt6Gui.dll|10QUndoStack|no
+Qt6Core.dll|13QMimeDatabase|no
+Qt6Core.dll|9QTimeZone|no
+Qt6Core.dll|8QProcess|no
+libcrypto-3-x64.dll|OCSP_basic_verify|no
+libcrypto-3-x64.dll|CMS_sign|no
+libcrypto-3-x64.dll|EVP_des_ede3_cbc|no
+EOF_EXPORTS
+ok "the Windows DLLs hold the widgets, accessibility, clipboard and TLS the program uses, and not what their recipe leaves out"
 
 # Folders compiled into the binaries, in either string width. Any user may
 # create a folder at the root of a drive (C:\x), or of the current one (\x,
